@@ -1,0 +1,108 @@
+#include "app/log.h"
+
+#include "platform/systemlog.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace Qt::StringLiterals;
+
+namespace ostrel {
+namespace {
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        data += written;
+        left -= written;
+    }
+    return true;
+}
+
+// Opens an existing log for appending only if it is a regular file of ours.
+// O_NOFOLLOW refuses a symlink at the path; O_NONBLOCK keeps a FIFO planted
+// there from hanging us before fstat can reject it.
+int openOwnLog(const QByteArray &path)
+{
+    const int fd = ::open(path.constData(),
+                          O_WRONLY | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+        ::close(fd);
+        errno = EPERM;
+        return -1;
+    }
+    return fd;
+}
+
+// Replaces whatever is at the path with a private file holding only `bytes`:
+// written beside it first, then renamed into place. rename() replaces a
+// symlink itself, never its target; in a sticky directory it refuses to
+// replace another user's file, and then the line is lost.
+void replaceLog(const QByteArray &path, const QByteArray &bytes)
+{
+    QByteArray pattern = path + ".XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const bool written = writeAll(fd, bytes);
+    ::close(fd);
+    if (!written || ::rename(pattern.constData(), path.constData()) != 0)
+        ::unlink(pattern.constData());
+}
+
+} // namespace
+
+QString logTimestamp(const QDateTime &moment)
+{
+    return moment.toUTC().toString(u"yyyy-MM-dd HH:mm:ss"_s) + u" +0000"_s;
+}
+
+QByteArray logFileLine(const QString &message, const QDateTime &moment)
+{
+    return (logTimestamp(moment) + u' ' + message + u'\n').toUtf8();
+}
+
+void appendLogFile(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray native = path.toLocal8Bit();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        int fd = openOwnLog(native);
+        if (fd < 0 && errno == ENOENT) {
+            // A missing log is created private; O_EXCL loses cleanly to a
+            // file (or symlink) that appeared in the meantime.
+            fd = ::open(native.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                        0600);
+            if (fd < 0 && errno == EEXIST)
+                continue;
+        }
+        if (fd >= 0) {
+            writeAll(fd, bytes);
+            ::close(fd);
+            return;
+        }
+        break;
+    }
+    replaceLog(native, bytes);
+}
+
+void log(const QString &message)
+{
+    writeSystemLog(message);
+    appendLogFile(QString::fromLatin1(logFilePath),
+                  logFileLine(message, QDateTime::currentDateTimeUtc()));
+}
+
+} // namespace ostrel

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QNetworkRequest>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace ostrel {
+
+// Where the agent is: its repository, the Node.js interpreter that runs its
+// scripts, and the endpoint of its daemon, if one runs.
+namespace TarnBridge {
+
+struct DaemonEndpoint {
+    qint64 port = 0;
+    QString token;
+
+    friend bool operator==(const DaemonEndpoint &, const DaemonEndpoint &) = default;
+};
+
+// $OSTREL_REPO unchanged when it is set (even empty), else ~/Repos/tarn-use.
+QString repositoryPath();
+
+// The interpreter, settled by the first caller and fixed for the process.
+std::optional<QString> nodePath();
+
+// The daemon file read afresh: absent when it is missing, malformed, or names
+// a port that cannot form an address.
+std::optional<DaemonEndpoint> daemon();
+
+// "http://127.0.0.1:<port><path>" carrying the "x-ostrel-token" header.
+QNetworkRequest request(const DaemonEndpoint &endpoint, const QString &path);
+
+// The pieces behind the above, for callers that bring their own inputs.
+std::optional<DaemonEndpoint> parseDaemonFile(const QByteArray &bytes);
+QString daemonFilePath(const QString &home);
+// The uncached interpreter search: $OSTREL_NODE when it names an executable
+// file, else the newest nvm install, else the usual system places.
+std::optional<QString> findNode(const std::optional<QString> &override, const QString &home);
+QStringList nodeCandidates(const QString &home);
+bool isExecutableFile(const QString &path);
+
+// Compares digit runs by value and everything else by character code, case
+// sensitively: "node-v9.1" < "node-v18.0". Negative, zero or positive.
+int numericCompare(QStringView a, QStringView b);
+
+} // namespace TarnBridge
+} // namespace ostrel

@@ -1,0 +1,261 @@
+#include "palette/palette.h"
+
+#include "palette/keymonitor.h"
+#include "palette/layout.h"
+#include "palette/resultlist.h"
+#include "palette/rows.h"
+#include "platform/x11window.h"
+#include "ui/colors.h"
+#include "ui/orbview.h"
+
+#include <QApplication>
+#include <QBitmap>
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPointer>
+#include <QScreen>
+
+#include <algorithm>
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace ostrel {
+namespace {
+
+constexpr int fieldLeading = 20;
+constexpr int fieldToOrb = 14;
+constexpr int orbTrailing = 22;
+constexpr int orbSide = 22;
+// Dictated text keeps a panel that lost focus on screen for this long.
+constexpr auto speechGrace = 4s;
+
+QScreen *screenForPanel()
+{
+    if (QScreen *screen = QGuiApplication::screenAt(QCursor::pos()))
+        return screen;
+    if (QScreen *screen = QGuiApplication::primaryScreen())
+        return screen;
+    const auto screens = QGuiApplication::screens();
+    return screens.isEmpty() ? nullptr : screens.first();
+}
+
+} // namespace
+
+Palette::Palette()
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    , m_field(new QLineEdit(this))
+    , m_orb(new OrbView(this))
+    , m_table(new ResultList(this))
+    , m_mask(roundedMask(int(Layout::corner)))
+{
+    setWindowTitle(u"Ostrel"_s);
+    setObjectName(u"ostrel"_s);
+    // Translucency must be chosen before the native window exists.
+    m_translucent = x11::compositorRunning();
+    setAttribute(Qt::WA_TranslucentBackground, m_translucent);
+    resize(int(Layout::width), int(Layout::height(1)));
+
+    m_field->setPlaceholderText(u"Ask anything \u2014 apps, files, settings, windows, maths\u2026"_s);
+    QFont fieldFont = m_field->font();
+    fieldFont.setPixelSize(22);
+    fieldFont.setWeight(QFont::Normal);
+    m_field->setFont(fieldFont);
+    m_field->setFrame(false);
+    m_field->setAttribute(Qt::WA_MacShowFocusRect, false);
+    QPalette fieldPalette = m_field->palette();
+    fieldPalette.setColor(QPalette::Base, Qt::transparent);
+    fieldPalette.setColor(QPalette::Text, colors::label());
+    fieldPalette.setColor(QPalette::PlaceholderText, colors::tertiary());
+    fieldPalette.setColor(QPalette::Highlight, colors::withAlpha(colors::accent(), 0.6));
+    fieldPalette.setColor(QPalette::HighlightedText, Qt::white);
+    m_field->setPalette(fieldPalette);
+
+    m_orb->setToolTip(u"Dictation - click to switch off"_s);
+
+    // No listener runs yet, so the orb starts in its idle look.
+    m_orb->setListening(false);
+    render();
+}
+
+Palette::~Palette() = default;
+
+NinePatch Palette::roundedMask(int radius) { return makeRoundedMask(radius); }
+
+void Palette::render()
+{
+    m_results = composeRows(m_tasks, m_answerRows);
+    m_table->reload(m_results);
+    place();
+}
+
+void Palette::place()
+{
+    QScreen *screen = screenForPanel();
+    if (!screen)
+        return;
+    setGeometry(Layout::panelFrame(screen->availableGeometry(), int(m_results.size())));
+}
+
+void Palette::present()
+{
+    m_field->clear();
+    render();
+    place();
+
+    // A compositor may have come or gone since the last show.
+    m_masked = !m_translucent || !x11::compositorRunning();
+    updateShape();
+    x11::markPanelWindow(this);
+    show();
+    raise();
+    activateWindow();
+    // Shown again before the window system finished taking focus away from
+    // the last showing, Qt still counts this window as focused and reports no
+    // new activation: bring the widgets' idea of the active window in line.
+    if (QGuiApplication::focusWindow() == windowHandle() && !isActiveWindow()) {
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        QApplication::setActiveWindow(this);
+        QT_WARNING_POP
+    }
+    m_field->setFocus(Qt::ActiveWindowFocusReason);
+    installMonitor();
+    m_orb->setListening(false);
+}
+
+void Palette::dismiss()
+{
+    m_pinned = false;
+    m_everKey = false;
+    m_monitor.reset();
+    hide();
+}
+
+void Palette::installMonitor()
+{
+    if (!m_monitor)
+        m_monitor = std::make_unique<KeyMonitor>(this);
+}
+
+void Palette::move(int delta)
+{
+    const int n = int(m_results.size());
+    if (n == 0)
+        return;
+    const int target = std::max(std::min(m_table->selectedRow() + delta, n - 1), 0);
+    m_table->selectRow(target);
+}
+
+bool Palette::handleKey(QKeyEvent *event)
+{
+    const bool control = event->modifiers().testFlag(Qt::ControlModifier);
+    const bool editing = m_field->window()->focusWidget() == m_field;
+    switch (event->key()) {
+    case Qt::Key_A:
+    case Qt::Key_X:
+    case Qt::Key_C:
+    case Qt::Key_V:
+        if (!control)
+            return false;
+        if (editing) {
+            switch (event->key()) {
+            case Qt::Key_A: m_field->selectAll(); break;
+            case Qt::Key_X: m_field->cut(); break;
+            case Qt::Key_C: m_field->copy(); break;
+            default: m_field->paste(); break;
+            }
+        }
+        return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Submitting the request arrives with the agent bridge.
+        return true;
+    case Qt::Key_Escape:
+        dismiss();
+        return true;
+    case Qt::Key_Down:
+        move(1);
+        return true;
+    case Qt::Key_Up:
+        move(-1);
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool Palette::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    if (event->type() == QEvent::WindowActivate) {
+        m_everKey = true;
+    } else if (event->type() == QEvent::WindowDeactivate) {
+        // Decide after the current event has been handled: focus may be
+        // coming straight back.
+        QMetaObject::invokeMethod(
+            this, [self = QPointer(this)] {
+                if (self)
+                    self->applyFocusRule();
+            },
+            Qt::QueuedConnection);
+    }
+    return handled;
+}
+
+bool Palette::spokeRecently() const
+{
+    return m_lastSpeech && Clock::now() - *m_lastSpeech < speechGrace;
+}
+
+void Palette::applyFocusRule()
+{
+    if (isVisible() && !isActiveWindow() && !m_pinned && m_everKey && !spokeRecently())
+        dismiss();
+}
+
+void Palette::updateShape()
+{
+    if (m_masked) {
+        const QImage shape = m_mask.stretched(size());
+        setMask(QBitmap::fromImage(shape.createAlphaMask()));
+    } else {
+        clearMask();
+    }
+}
+
+void Palette::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    const int w = width();
+    const int fieldTop = int(Layout::padding);
+    const int fieldHeight = int(Layout::fieldHeight);
+    const int orbLeft = w - orbTrailing - orbSide;
+    m_field->setGeometry(fieldLeading, fieldTop, orbLeft - fieldToOrb - fieldLeading, fieldHeight);
+    m_orb->setGeometry(QRect(orbLeft, fieldTop + (fieldHeight - orbSide) / 2, orbSide, orbSide)
+                           .marginsAdded(OrbView::overflowMargins()));
+    const int listTop = int(Layout::header);
+    m_table->setGeometry(0, listTop, w, height() - listTop - int(Layout::padding));
+    m_orb->raise();
+    updateShape();
+}
+
+void Palette::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF outline = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
+    QPainterPath path;
+    path.addRoundedRect(outline, Layout::corner, Layout::corner);
+    const QColor background = m_translucent && !m_masked ? QColor(28, 28, 32, 232)
+                                                          : QColor(30, 30, 34);
+    painter.fillPath(path, background);
+    painter.setPen(QPen(QColor(255, 255, 255, int(0.12 * 255)), 1));
+    painter.drawPath(path);
+}
+
+} // namespace ostrel

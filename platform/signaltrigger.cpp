@@ -1,0 +1,84 @@
+#include "platform/signaltrigger.h"
+
+#include <QSocketNotifier>
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ostrel {
+namespace {
+
+// Written by the handler, read on the main thread. The pipe is the only state
+// the handler touches, and write(2) is async-signal-safe.
+int pipeFds[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    // A full pipe already holds a pending wake-up: dropping this byte is fine.
+    [[maybe_unused]] const ssize_t ignored = ::write(pipeFds[1], &byte, 1);
+    errno = savedErrno;
+}
+
+} // namespace
+
+SignalTrigger::SignalTrigger(int signalNumber, QObject *parent)
+    : QObject(parent)
+    , m_signal(signalNumber)
+{
+    if (pipeFds[0] >= 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    if (::sigaction(m_signal, &action, nullptr) != 0) {
+        ::close(pipeFds[0]);
+        ::close(pipeFds[1]);
+        pipeFds[0] = pipeFds[1] = -1;
+        return;
+    }
+
+    m_notifier = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalTrigger::drain);
+}
+
+SignalTrigger::~SignalTrigger()
+{
+    if (!m_notifier)
+        return;
+    m_notifier.reset();
+    // Back to the default action before the pipe goes: a late delivery must
+    // not write into a closed (or reused) descriptor.
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(m_signal, &action, nullptr);
+    ::close(pipeFds[0]);
+    ::close(pipeFds[1]);
+    pipeFds[0] = pipeFds[1] = -1;
+}
+
+void SignalTrigger::drain()
+{
+    char buffer[256];
+    bool any = false;
+    for (;;) {
+        const ssize_t got = ::read(pipeFds[0], buffer, sizeof buffer);
+        if (got > 0) {
+            any = true;
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        break;
+    }
+    if (any)
+        Q_EMIT triggered();
+}
+
+} // namespace ostrel

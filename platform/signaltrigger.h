@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace ostrel {
+
+// Turns deliveries of a Unix signal into a Qt signal on the main thread.
+//
+// The handler only writes a byte to a self-pipe; the main loop drains the
+// pipe and emits once per drain, so a burst of deliveries toggles once or a
+// few times, never once per signal. The disposition is a real handler, never
+// SIG_IGN: an ignored signal would be discarded, and children would inherit
+// the ignored disposition (a handler is reset to the default across exec).
+class SignalTrigger final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(SignalTrigger)
+
+public:
+    // Installs the handler for `signalNumber`. Only one trigger may exist per
+    // process; check isValid() for failure.
+    explicit SignalTrigger(int signalNumber, QObject *parent = nullptr);
+    ~SignalTrigger() override;
+
+    bool isValid() const { return m_notifier != nullptr; }
+
+Q_SIGNALS:
+    void triggered();
+
+private:
+    void drain();
+
+    int m_signal = 0;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
+
+} // namespace ostrel

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Ostrel needs that this machine lacks.
+#   scripts/install-deps.sh          what building and running need
+#   scripts/install-deps.sh --test   also what the tests need (Xvfb, openbox)
+#   scripts/install-deps.sh --bench  also what the benchmarks need
+set -euo pipefail
+
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
+          libxcb1-dev libxcb-xkb-dev libxcb-xinput-dev
+          x11-utils wmctrl xdotool procps fonts-dejavu-core)
+for arg in "$@"; do
+    case "$arg" in
+        --test) packages+=(xvfb openbox) ;;
+        --bench) packages+=(xvfb openbox libxcb-damage0-dev suckless-tools) ;;
+        *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
+    esac
+done
+# The bundled agent runs on any Node.js from 18 on; keep one that is there.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}" >&2
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null 2>&1 || { echo "install-deps: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -q
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
