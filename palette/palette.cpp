@@ -14,10 +14,12 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPointer>
 #include <QScreen>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -242,6 +244,15 @@ void Palette::resizeEvent(QResizeEvent *event)
     m_table->setGeometry(0, listTop, w, height() - listTop - int(Layout::padding));
     m_orb->raise();
     updateShape();
+}
+
+void Palette::mousePressEvent(QMouseEvent *event)
+{
+    // The background is a handle: dragging it moves the panel.
+    if (event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove())
+        event->accept();
+    else
+        QWidget::mousePressEvent(event);
 }
 
 void Palette::paintEvent(QPaintEvent *)

@@ -1,0 +1,264 @@
+// Measures, from outside the process, how fast the palette comes up: the time
+// from SIGUSR1 to the panel's MapNotify and to its first paint (the first
+// DAMAGE notification after the map), over many shows; and, for comparison,
+// dmenu's cold start from exec to its window being mapped.
+//
+//   summon_probe PID SHOWS DMENU_RUNS
+#include <xcb/damage.h>
+#include <xcb/xcb.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <optional>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Event = std::unique_ptr<xcb_generic_event_t, decltype(&std::free)>;
+
+xcb_connection_t *connection;
+xcb_window_t root;
+uint8_t damageBase;
+
+double ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// The next event, or nothing once `deadline` has passed.
+std::optional<Event> nextEvent(Clock::time_point deadline)
+{
+    for (;;) {
+        if (auto *event = xcb_poll_for_event(connection))
+            return Event(event, &std::free);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0)
+            return std::nullopt;
+        pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
+        ::poll(&fd, 1, int(left.count()));
+    }
+}
+
+bool hasClass(xcb_window_t window, const char *wanted)
+{
+    auto cookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
+    std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
+        xcb_get_property_reply(connection, cookie, nullptr), &std::free);
+    if (!reply)
+        return false;
+    const char *value = static_cast<const char *>(xcb_get_property_value(reply.get()));
+    const int length = xcb_get_property_value_length(reply.get());
+    return length >= int(std::strlen(wanted)) && std::strncmp(value, wanted, std::strlen(wanted)) == 0;
+}
+
+void watch(xcb_window_t window)
+{
+    const uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, window, XCB_CW_EVENT_MASK, &mask);
+    xcb_damage_create(connection, xcb_generate_id(connection), window,
+                      XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    xcb_flush(connection);
+}
+
+struct Show {
+    double mapped = -1;
+    double painted = -1;
+};
+
+// Waits for the panel to map and then paint. On the first show the window
+// does not exist yet: every new top-level window is watched until one of
+// class "ostrel" maps.
+Show awaitShow(Clock::time_point start, xcb_window_t &panel)
+{
+    Show show;
+    const auto deadline = start + std::chrono::seconds(10);
+    while (auto event = nextEvent(deadline)) {
+        const uint8_t type = (*event)->response_type & 0x7f;
+        if (type == XCB_CREATE_NOTIFY && !panel) {
+            watch(reinterpret_cast<xcb_create_notify_event_t *>(event->get())->window);
+        } else if (type == XCB_MAP_NOTIFY) {
+            const auto *map = reinterpret_cast<xcb_map_notify_event_t *>(event->get());
+            if (show.mapped < 0 && map->event == map->window &&
+                (map->window == panel || (!panel && hasClass(map->window, "ostrel")))) {
+                panel = map->window;
+                show.mapped = ms(Clock::now() - start);
+            }
+        } else if (type == damageBase + XCB_DAMAGE_NOTIFY) {
+            const auto *damage = reinterpret_cast<xcb_damage_notify_event_t *>(event->get());
+            // Re-arm: the next paint reports again.
+            xcb_damage_subtract(connection, damage->damage, XCB_NONE, XCB_NONE);
+            xcb_flush(connection);
+            if (damage->drawable == panel && show.mapped >= 0) {
+                show.painted = ms(Clock::now() - start);
+                return show;
+            }
+        }
+    }
+    return show;
+}
+
+bool awaitUnmap(xcb_window_t panel)
+{
+    const auto deadline = Clock::now() + std::chrono::seconds(10);
+    while (auto event = nextEvent(deadline)) {
+        const uint8_t type = (*event)->response_type & 0x7f;
+        if (type == XCB_UNMAP_NOTIFY &&
+            reinterpret_cast<xcb_unmap_notify_event_t *>(event->get())->window == panel)
+            return true;
+        if (type == damageBase + XCB_DAMAGE_NOTIFY) {
+            xcb_damage_subtract(connection,
+                                reinterpret_cast<xcb_damage_notify_event_t *>(event->get())->damage,
+                                XCB_NONE, XCB_NONE);
+            xcb_flush(connection);
+        }
+    }
+    return false;
+}
+
+void drain(std::chrono::milliseconds settle)
+{
+    const auto deadline = Clock::now() + settle;
+    while (auto event = nextEvent(deadline)) {
+        if (((*event)->response_type & 0x7f) == damageBase + XCB_DAMAGE_NOTIFY) {
+            xcb_damage_subtract(connection,
+                                reinterpret_cast<xcb_damage_notify_event_t *>(event->get())->damage,
+                                XCB_NONE, XCB_NONE);
+            xcb_flush(connection);
+        }
+    }
+}
+
+// dmenu from exec to its (override-redirect) window being mapped.
+double dmenuColdStart()
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    char arg0[] = "dmenu";
+    char *argv[] = {arg0, nullptr};
+    const auto start = Clock::now();
+    pid_t pid = 0;
+    const int failed = posix_spawnp(&pid, "dmenu", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed)
+        return -1;
+    double mapped = -1;
+    const auto deadline = start + std::chrono::seconds(10);
+    while (auto event = nextEvent(deadline)) {
+        if (((*event)->response_type & 0x7f) == XCB_MAP_NOTIFY &&
+            reinterpret_cast<xcb_map_notify_event_t *>(event->get())->override_redirect) {
+            mapped = ms(Clock::now() - start);
+            break;
+        }
+    }
+    ::kill(pid, SIGTERM);
+    ::waitpid(pid, nullptr, 0);
+    return mapped;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    const size_t index = std::min(values.size() - 1, size_t(p * double(values.size() - 1) + 0.5));
+    return values[index];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: summon_probe PID SHOWS DMENU_RUNS\n");
+        return 2;
+    }
+    const pid_t pid = pid_t(std::atoi(argv[1]));
+    const int shows = std::atoi(argv[2]);
+    const int dmenuRuns = std::atoi(argv[3]);
+
+    connection = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(connection)) {
+        std::fprintf(stderr, "summon_probe: cannot open the display\n");
+        return 1;
+    }
+    root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    const xcb_query_extension_reply_t *damage = xcb_get_extension_data(connection, &xcb_damage_id);
+    if (!damage || !damage->present) {
+        std::fprintf(stderr, "summon_probe: the X server has no DAMAGE extension\n");
+        return 1;
+    }
+    damageBase = damage->first_event;
+    free(xcb_damage_query_version_reply(connection, xcb_damage_query_version(connection, 1, 1),
+                                        nullptr));
+    const uint32_t rootMask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(connection, root, XCB_CW_EVENT_MASK, &rootMask);
+    xcb_flush(connection);
+
+    xcb_window_t panel = 0;
+    auto start = Clock::now();
+    ::kill(pid, SIGUSR1);
+    const Show first = awaitShow(start, panel);
+    std::printf("first show: mapped %.2f ms, painted %.2f ms\n", first.mapped, first.painted);
+    if (first.painted < 0)
+        return 1;
+    drain(std::chrono::milliseconds(300));
+    ::kill(pid, SIGUSR1);
+    awaitUnmap(panel);
+
+    std::vector<double> mapped;
+    std::vector<double> painted;
+    for (int i = 0; i < shows; ++i) {
+        // Let the window manager and the app settle between shows, as a
+        // person pressing the hot key would.
+        drain(std::chrono::milliseconds(150));
+        start = Clock::now();
+        ::kill(pid, SIGUSR1);
+        const Show show = awaitShow(start, panel);
+        if (show.painted < 0) {
+            std::fprintf(stderr, "summon_probe: show %d timed out\n", i);
+            return 1;
+        }
+        mapped.push_back(show.mapped);
+        painted.push_back(show.painted);
+        drain(std::chrono::milliseconds(100));
+        ::kill(pid, SIGUSR1);
+        if (!awaitUnmap(panel)) {
+            std::fprintf(stderr, "summon_probe: hide %d timed out\n", i);
+            return 1;
+        }
+    }
+    std::printf("summon -> mapped:  median %.2f ms, p95 %.2f ms (%d shows)\n",
+                percentile(mapped, 0.5), percentile(mapped, 0.95), shows);
+    std::printf("summon -> painted: median %.2f ms, p95 %.2f ms (%d shows)\n",
+                percentile(painted, 0.5), percentile(painted, 0.95), shows);
+
+    // The palette was hidden last; dmenu's windows come and go meanwhile.
+    std::vector<double> dmenu;
+    for (int i = 0; i < dmenuRuns; ++i) {
+        drain(std::chrono::milliseconds(100));
+        const double t = dmenuColdStart();
+        if (t < 0) {
+            std::fprintf(stderr, "summon_probe: dmenu did not start (is suckless-tools installed?)\n");
+            break;
+        }
+        dmenu.push_back(t);
+    }
+    if (!dmenu.empty())
+        std::printf("dmenu cold start -> mapped: median %.2f ms, first %.2f ms (%zu runs)\n",
+                    percentile(dmenu, 0.5), dmenu.front(), dmenu.size());
+    xcb_disconnect(connection);
+    return 0;
+}

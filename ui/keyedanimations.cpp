@@ -1,0 +1,164 @@
+#include "ui/keyedanimations.h"
+
+#include <QPointF>
+#include <QVariantAnimation>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace ostrel {
+
+namespace {
+
+QEasingCurve cubicBezier(QPointF c1, QPointF c2) {
+    QEasingCurve curve(QEasingCurve::BezierSpline);
+    curve.addCubicBezierSegment(c1, c2, QPointF(1.0, 1.0));
+    return curve;
+}
+
+// What actually runs for a requested animation, or nothing when it cannot run.
+std::optional<AnimationSpec> runnable(AnimationSpec spec) {
+    if (spec.durationMs <= 0 || !std::isfinite(spec.from) || !std::isfinite(spec.to))
+        return std::nullopt;
+    if (spec.repeatCount == 0)
+        spec.repeatCount = 1;
+    else if (spec.repeatCount < 0)
+        spec.repeatCount = -1;
+
+    // QAbstractAnimation keeps total time in an int; keep every product below INT_MAX.
+    const int directions = spec.autoreverses ? 2 : 1;
+    spec.durationMs = std::min(spec.durationMs, INT_MAX / directions);
+    if (spec.repeatCount > 0)
+        spec.repeatCount = std::min(spec.repeatCount, INT_MAX / (spec.durationMs * directions));
+    return spec;
+}
+
+} // namespace
+
+QEasingCurve easeInEaseOut() {
+    return cubicBezier(QPointF(0.42, 0.0), QPointF(0.58, 1.0));
+}
+
+QEasingCurve easeOut() {
+    return cubicBezier(QPointF(0.0, 0.0), QPointF(0.58, 1.0));
+}
+
+KeyedAnimations::KeyedAnimations(QObject *parent)
+    : QObject(parent) {
+}
+
+KeyedAnimations::~KeyedAnimations() {
+    // QObject deletes the drivers only after this body; none of them may call back
+    // into a half-destroyed owner meanwhile.
+    for (const Running &running : std::as_const(m_running))
+        running.driver->disconnect(this);
+}
+
+void KeyedAnimations::add(const QString &key, const AnimationSpec &requested) {
+    const std::optional<AnimationSpec> spec = runnable(requested);
+    if (!spec) {
+        remove(key);
+        return;
+    }
+
+    if (const auto it = m_running.find(key); it != m_running.end())
+        discard(it->driver);
+
+    // The driver only keeps time; value() turns its position in the cycle into
+    // the eased value, which lets the easing run each way of an autoreversing cycle.
+    auto *driver = new QVariantAnimation(this);
+    driver->setStartValue(0.0);
+    driver->setEndValue(1.0);
+    driver->setDuration(spec->durationMs * (spec->autoreverses ? 2 : 1));
+    driver->setLoopCount(spec->repeatCount);
+    connect(driver, &QVariantAnimation::valueChanged, this, &KeyedAnimations::changed);
+    connect(driver, &QAbstractAnimation::finished, this,
+            [this, key, driver] { finished(key, driver); });
+    m_running.insert(key, Running{*spec, driver});
+
+    if (!m_paused)
+        driver->start();
+    Q_EMIT changed();
+}
+
+void KeyedAnimations::remove(const QString &key) {
+    const auto it = m_running.find(key);
+    if (it == m_running.end())
+        return;
+    QVariantAnimation *driver = it->driver;
+    m_running.erase(it);
+    discard(driver);
+    Q_EMIT changed();
+}
+
+bool KeyedAnimations::contains(const QString &key) const {
+    return m_running.contains(key);
+}
+
+QStringList KeyedAnimations::keys() const {
+    return m_running.keys();
+}
+
+std::optional<AnimationSpec> KeyedAnimations::spec(const QString &key) const {
+    const auto it = m_running.constFind(key);
+    if (it == m_running.cend())
+        return std::nullopt;
+    return it->spec;
+}
+
+double KeyedAnimations::value(const QString &key, double fallback) const {
+    const auto it = m_running.constFind(key);
+    if (it == m_running.cend())
+        return fallback;
+
+    const AnimationSpec &spec = it->spec;
+    double progress = static_cast<double>(it->driver->currentLoopTime()) / spec.durationMs;
+    if (spec.autoreverses && progress > 1.0)
+        progress = 2.0 - progress;
+    progress = std::clamp(progress, 0.0, 1.0);
+    return spec.from + (spec.to - spec.from) * spec.easing.valueForProgress(progress);
+}
+
+void KeyedAnimations::setPaused(bool paused) {
+    if (paused == m_paused)
+        return;
+    m_paused = paused;
+    // Starting a driver may run a frame at once, and a listener may then add or
+    // remove names; look each name up afresh.
+    const QStringList names = m_running.keys();
+    for (const QString &name : names) {
+        const auto it = m_running.constFind(name);
+        if (it == m_running.cend())
+            continue;
+        QVariantAnimation *driver = it->driver;
+        if (paused && driver->state() == QAbstractAnimation::Running)
+            driver->pause();
+        else if (!paused && driver->state() == QAbstractAnimation::Paused)
+            driver->resume();
+        else if (!paused && driver->state() == QAbstractAnimation::Stopped)
+            driver->start(); // added while paused
+    }
+}
+
+bool KeyedAnimations::isPaused() const {
+    return m_paused;
+}
+
+void KeyedAnimations::discard(QVariantAnimation *driver) {
+    driver->disconnect(this);
+    driver->stop();
+    // Later, because the caller may be running inside this driver's own frame.
+    driver->deleteLater();
+}
+
+void KeyedAnimations::finished(const QString &key, QVariantAnimation *driver) {
+    const auto it = m_running.find(key);
+    if (it == m_running.end() || it->driver != driver)
+        return;
+    m_running.erase(it);
+    driver->deleteLater();
+    Q_EMIT changed();
+}
+
+} // namespace ostrel
