@@ -42,7 +42,8 @@ std::optional<Event> nextEvent(Clock::time_point deadline)
     for (;;) {
         if (auto *event = xcb_poll_for_event(connection))
             return Event(event, &std::free);
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return std::nullopt;
         pollfd fd{xcb_get_file_descriptor(connection), POLLIN, 0};
@@ -52,14 +53,16 @@ std::optional<Event> nextEvent(Clock::time_point deadline)
 
 bool hasClass(xcb_window_t window, const char *wanted)
 {
-    auto cookie = xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
+    auto cookie =
+        xcb_get_property(connection, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
     std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)> reply(
         xcb_get_property_reply(connection, cookie, nullptr), &std::free);
     if (!reply)
         return false;
     const char *value = static_cast<const char *>(xcb_get_property_value(reply.get()));
     const int length = xcb_get_property_value_length(reply.get());
-    return length >= int(std::strlen(wanted)) && std::strncmp(value, wanted, std::strlen(wanted)) == 0;
+    return length >= int(std::strlen(wanted)) &&
+           std::strncmp(value, wanted, std::strlen(wanted)) == 0;
 }
 
 void watch(xcb_window_t window)
@@ -251,7 +254,8 @@ int main(int argc, char **argv)
         drain(std::chrono::milliseconds(100));
         const double t = dmenuColdStart();
         if (t < 0) {
-            std::fprintf(stderr, "summon_probe: dmenu did not start (is suckless-tools installed?)\n");
+            std::fprintf(stderr,
+                         "summon_probe: dmenu did not start (is suckless-tools installed?)\n");
             break;
         }
         dmenu.push_back(t);

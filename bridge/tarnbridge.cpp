@@ -112,9 +112,8 @@ bool isExecutableFile(const QString &path)
 QStringList nodeCandidates(const QString &home)
 {
     const QString versions = home + u"/.nvm/versions/node"_s;
-    QStringList names = QDir(versions).entryList(QDir::AllEntries | QDir::Hidden | QDir::System |
-                                                     QDir::NoDotAndDotDot,
-                                                 QDir::Unsorted);
+    QStringList names = QDir(versions).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Unsorted);
     std::stable_sort(names.begin(), names.end(),
                      [](const QString &a, const QString &b) { return numericCompare(a, b) > 0; });
 

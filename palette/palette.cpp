@@ -62,7 +62,8 @@ Palette::Palette()
     setAttribute(Qt::WA_TranslucentBackground, m_translucent);
     resize(int(Layout::width), int(Layout::height(1)));
 
-    m_field->setPlaceholderText(u"Ask anything \u2014 apps, files, settings, windows, maths\u2026"_s);
+    m_field->setPlaceholderText(
+        u"Ask anything \u2014 apps, files, settings, windows, maths\u2026"_s);
     QFont fieldFont = m_field->font();
     fieldFont.setPixelSize(22);
     fieldFont.setWeight(QFont::Normal);
@@ -177,17 +178,10 @@ bool Palette::handleKey(QKeyEvent *event)
     case Qt::Key_Enter:
         // Submitting the request arrives with the agent bridge.
         return true;
-    case Qt::Key_Escape:
-        dismiss();
-        return true;
-    case Qt::Key_Down:
-        move(1);
-        return true;
-    case Qt::Key_Up:
-        move(-1);
-        return true;
-    default:
-        return false;
+    case Qt::Key_Escape: dismiss(); return true;
+    case Qt::Key_Down: move(1); return true;
+    case Qt::Key_Up: move(-1); return true;
+    default: return false;
     }
 }
 
@@ -200,7 +194,8 @@ bool Palette::event(QEvent *event)
         // Decide after the current event has been handled: focus may be
         // coming straight back.
         QMetaObject::invokeMethod(
-            this, [self = QPointer(this)] {
+            this,
+            [self = QPointer(this)] {
                 if (self)
                     self->applyFocusRule();
             },
@@ -262,8 +257,8 @@ void Palette::paintEvent(QPaintEvent *)
     const QRectF outline = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
     path.addRoundedRect(outline, Layout::corner, Layout::corner);
-    const QColor background = m_translucent && !m_masked ? QColor(28, 28, 32, 232)
-                                                          : QColor(30, 30, 34);
+    const QColor background =
+        m_translucent && !m_masked ? QColor(28, 28, 32, 232) : QColor(30, 30, 34);
     painter.fillPath(path, background);
     painter.setPen(QPen(QColor(255, 255, 255, int(0.12 * 255)), 1));
     painter.drawPath(path);

@@ -6,8 +6,9 @@ namespace ostrel {
 
 Results idleRows()
 {
-    return {Result{u"Ask anything"_s,
-                   u"\"what apps are open\"   \"12*89\"   \"left half\"   \"how is my battery\""_s}};
+    return {
+        Result{u"Ask anything"_s,
+               u"\"what apps are open\"   \"12*89\"   \"left half\"   \"how is my battery\""_s}};
 }
 
 Results composeRows(const Results &tasks, const Results &answerRows)

@@ -44,10 +44,7 @@ ElidedLabel::ElidedLabel(const QString &text, QWidget *parent)
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-QSize ElidedLabel::minimumSizeHint() const
-{
-    return QSize(0, QLabel::minimumSizeHint().height());
-}
+QSize ElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
 
 void ElidedLabel::paintEvent(QPaintEvent *)
 {
@@ -72,9 +69,9 @@ QWidget *makeRowView(const Result &item, QWidget *parent)
         title = makeLabel(item.title, titleFont, item.dim ? colors::secondary() : colors::label(),
                           u"title"_s, row);
     }
-    QWidget *subtitle = makeLabel(item.subtitle, pixelFont(12),
-                                  item.dim ? colors::tertiary() : colors::secondary(),
-                                  u"subtitle"_s, row);
+    QWidget *subtitle =
+        makeLabel(item.subtitle, pixelFont(12), item.dim ? colors::tertiary() : colors::secondary(),
+                  u"subtitle"_s, row);
 
     auto *layout = new QHBoxLayout(row);
     layout->setContentsMargins(20, 0, 18, 0);

@@ -33,8 +33,7 @@ std::optional<Connection> qtConnection()
     int wanted = 0;
     if (const char *display = std::getenv("DISPLAY")) {
         std::string_view name(display);
-        if (const auto dot = name.rfind('.'); dot != std::string_view::npos &&
-                                              name.find(':') < dot)
+        if (const auto dot = name.rfind('.'); dot != std::string_view::npos && name.find(':') < dot)
             wanted = std::atoi(display + dot + 1);
     }
     int index = 0;

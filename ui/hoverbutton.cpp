@@ -14,44 +14,37 @@ constexpr QSize buttonSize(16, 16);
 constexpr double crossHalfSpan = 5.0; // the cross is 10 px across
 constexpr double strokeWidth = 1.6;
 
-bool applicationActive() {
-    return QGuiApplication::applicationState() == Qt::ApplicationActive;
-}
+bool applicationActive() { return QGuiApplication::applicationState() == Qt::ApplicationActive; }
 
 } // namespace
 
 HoverButton::HoverButton(QWidget *parent)
     : QAbstractButton(parent)
-    , m_tint(colors::tertiary()) {
+    , m_tint(colors::tertiary())
+{
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(buttonSize);
 }
 
-QString HoverButton::identifier() const {
-    return m_identifier;
-}
+QString HoverButton::identifier() const { return m_identifier; }
 
-void HoverButton::setIdentifier(const QString &identifier) {
-    m_identifier = identifier;
-}
+void HoverButton::setIdentifier(const QString &identifier) { m_identifier = identifier; }
 
-QColor HoverButton::tint() const {
-    return m_tint;
-}
+QColor HoverButton::tint() const { return m_tint; }
 
-void HoverButton::setTint(QColor tint) {
+void HoverButton::setTint(QColor tint)
+{
     if (!tint.isValid() || tint == m_tint)
         return;
     m_tint = tint;
     update();
 }
 
-QSize HoverButton::sizeHint() const {
-    return buttonSize;
-}
+QSize HoverButton::sizeHint() const { return buttonSize; }
 
-void HoverButton::paintEvent(QPaintEvent *) {
+void HoverButton::paintEvent(QPaintEvent *)
+{
     const QPointF c = QRectF(rect()).center();
     const double r = crossHalfSpan;
     // One path, so the crossing is not blended twice and stays as light as the arms.
@@ -68,14 +61,16 @@ void HoverButton::paintEvent(QPaintEvent *) {
     painter.drawPath(cross);
 }
 
-void HoverButton::enterEvent(QEnterEvent *event) {
+void HoverButton::enterEvent(QEnterEvent *event)
+{
     QAbstractButton::enterEvent(event);
     // A panel in the background must not light up under a pointer that merely passes.
     if (applicationActive())
         setTint(colors::label());
 }
 
-void HoverButton::leaveEvent(QEvent *event) {
+void HoverButton::leaveEvent(QEvent *event)
+{
     QAbstractButton::leaveEvent(event);
     if (applicationActive())
         setTint(colors::tertiary());

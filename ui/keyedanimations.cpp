@@ -11,14 +11,16 @@ namespace ostrel {
 
 namespace {
 
-QEasingCurve cubicBezier(QPointF c1, QPointF c2) {
+QEasingCurve cubicBezier(QPointF c1, QPointF c2)
+{
     QEasingCurve curve(QEasingCurve::BezierSpline);
     curve.addCubicBezierSegment(c1, c2, QPointF(1.0, 1.0));
     return curve;
 }
 
 // What actually runs for a requested animation, or nothing when it cannot run.
-std::optional<AnimationSpec> runnable(AnimationSpec spec) {
+std::optional<AnimationSpec> runnable(AnimationSpec spec)
+{
     if (spec.durationMs <= 0 || !std::isfinite(spec.from) || !std::isfinite(spec.to))
         return std::nullopt;
     if (spec.repeatCount == 0)
@@ -36,26 +38,25 @@ std::optional<AnimationSpec> runnable(AnimationSpec spec) {
 
 } // namespace
 
-QEasingCurve easeInEaseOut() {
-    return cubicBezier(QPointF(0.42, 0.0), QPointF(0.58, 1.0));
-}
+QEasingCurve easeInEaseOut() { return cubicBezier(QPointF(0.42, 0.0), QPointF(0.58, 1.0)); }
 
-QEasingCurve easeOut() {
-    return cubicBezier(QPointF(0.0, 0.0), QPointF(0.58, 1.0));
-}
+QEasingCurve easeOut() { return cubicBezier(QPointF(0.0, 0.0), QPointF(0.58, 1.0)); }
 
 KeyedAnimations::KeyedAnimations(QObject *parent)
-    : QObject(parent) {
+    : QObject(parent)
+{
 }
 
-KeyedAnimations::~KeyedAnimations() {
+KeyedAnimations::~KeyedAnimations()
+{
     // QObject deletes the drivers only after this body; none of them may call back
     // into a half-destroyed owner meanwhile.
     for (const Running &running : std::as_const(m_running))
         running.driver->disconnect(this);
 }
 
-void KeyedAnimations::add(const QString &key, const AnimationSpec &requested) {
+void KeyedAnimations::add(const QString &key, const AnimationSpec &requested)
+{
     const std::optional<AnimationSpec> spec = runnable(requested);
     if (!spec) {
         remove(key);
@@ -82,7 +83,8 @@ void KeyedAnimations::add(const QString &key, const AnimationSpec &requested) {
     Q_EMIT changed();
 }
 
-void KeyedAnimations::remove(const QString &key) {
+void KeyedAnimations::remove(const QString &key)
+{
     const auto it = m_running.find(key);
     if (it == m_running.end())
         return;
@@ -92,22 +94,20 @@ void KeyedAnimations::remove(const QString &key) {
     Q_EMIT changed();
 }
 
-bool KeyedAnimations::contains(const QString &key) const {
-    return m_running.contains(key);
-}
+bool KeyedAnimations::contains(const QString &key) const { return m_running.contains(key); }
 
-QStringList KeyedAnimations::keys() const {
-    return m_running.keys();
-}
+QStringList KeyedAnimations::keys() const { return m_running.keys(); }
 
-std::optional<AnimationSpec> KeyedAnimations::spec(const QString &key) const {
+std::optional<AnimationSpec> KeyedAnimations::spec(const QString &key) const
+{
     const auto it = m_running.constFind(key);
     if (it == m_running.cend())
         return std::nullopt;
     return it->spec;
 }
 
-double KeyedAnimations::value(const QString &key, double fallback) const {
+double KeyedAnimations::value(const QString &key, double fallback) const
+{
     const auto it = m_running.constFind(key);
     if (it == m_running.cend())
         return fallback;
@@ -120,7 +120,8 @@ double KeyedAnimations::value(const QString &key, double fallback) const {
     return spec.from + (spec.to - spec.from) * spec.easing.valueForProgress(progress);
 }
 
-void KeyedAnimations::setPaused(bool paused) {
+void KeyedAnimations::setPaused(bool paused)
+{
     if (paused == m_paused)
         return;
     m_paused = paused;
@@ -141,18 +142,18 @@ void KeyedAnimations::setPaused(bool paused) {
     }
 }
 
-bool KeyedAnimations::isPaused() const {
-    return m_paused;
-}
+bool KeyedAnimations::isPaused() const { return m_paused; }
 
-void KeyedAnimations::discard(QVariantAnimation *driver) {
+void KeyedAnimations::discard(QVariantAnimation *driver)
+{
     driver->disconnect(this);
     driver->stop();
     // Later, because the caller may be running inside this driver's own frame.
     driver->deleteLater();
 }
 
-void KeyedAnimations::finished(const QString &key, QVariantAnimation *driver) {
+void KeyedAnimations::finished(const QString &key, QVariantAnimation *driver)
+{
     const auto it = m_running.find(key);
     if (it == m_running.end() || it->driver != driver)
         return;

@@ -21,7 +21,8 @@ const QString pulseKey = u"pulse"_s;
 constexpr QSize orbSize(22, 22);
 constexpr double haloGrowth = 0.18; // of the disc's diameter, on every side
 
-void scaleAbout(QPainter &painter, QPointF centre, double factor) {
+void scaleAbout(QPainter &painter, QPointF centre, double factor)
+{
     painter.translate(centre);
     painter.scale(factor, factor);
     painter.translate(-centre);
@@ -29,12 +30,11 @@ void scaleAbout(QPainter &painter, QPointF centre, double factor) {
 
 } // namespace
 
-QMargins OrbView::overflowMargins() {
-    return {overflow, overflow, overflow, overflow};
-}
+QMargins OrbView::overflowMargins() { return {overflow, overflow, overflow, overflow}; }
 
 OrbView::OrbView(QWidget *parent)
-    : QWidget(parent) {
+    : QWidget(parent)
+{
     connect(&m_core, &KeyedAnimations::changed, this, qOverload<>(&QWidget::update));
     connect(&m_halo, &KeyedAnimations::changed, this, qOverload<>(&QWidget::update));
     // Not shown yet: animations wait for showEvent instead of ticking unseen.
@@ -42,15 +42,12 @@ OrbView::OrbView(QWidget *parent)
     m_halo.setPaused(true);
 }
 
-void OrbView::setOnClick(std::function<void()> callback) {
-    onClick = std::move(callback);
-}
+void OrbView::setOnClick(std::function<void()> callback) { onClick = std::move(callback); }
 
-bool OrbView::listening() const {
-    return m_listening;
-}
+bool OrbView::listening() const { return m_listening; }
 
-void OrbView::setListening(bool on) {
+void OrbView::setListening(bool on)
+{
     if (on == m_listening)
         return;
     m_listening = on;
@@ -66,7 +63,8 @@ void OrbView::setListening(bool on) {
     }
 }
 
-void OrbView::pulse() {
+void OrbView::pulse()
+{
     if (!m_listening)
         return;
     m_core.add(pulseKey, AnimationSpec{.from = 1.0,
@@ -83,11 +81,10 @@ void OrbView::pulse() {
                                        .easing = QEasingCurve(QEasingCurve::Linear)});
 }
 
-QRectF OrbView::bounds() const {
-    return QRectF(rect().marginsRemoved(overflowMargins()));
-}
+QRectF OrbView::bounds() const { return QRectF(rect().marginsRemoved(overflowMargins())); }
 
-QRectF OrbView::discRect() const {
+QRectF OrbView::discRect() const
+{
     const QRectF area = bounds();
     const double side = std::max(0.0, std::min(area.width(), area.height()));
     QRectF disc(0.0, 0.0, side, side);
@@ -95,47 +92,42 @@ QRectF OrbView::discRect() const {
     return disc;
 }
 
-QRectF OrbView::haloRect() const {
+QRectF OrbView::haloRect() const
+{
     const QRectF disc = discRect();
     const double grow = haloGrowth * disc.width();
     return disc.adjusted(-grow, -grow, grow, grow);
 }
 
-QColor OrbView::coreCentreColor() const {
+QColor OrbView::coreCentreColor() const
+{
     return m_listening ? colors::withAlpha(colors::accent(), 0.95)
                        : colors::withAlpha(colors::tertiary(), 0.55);
 }
 
-QColor OrbView::coreEdgeColor() const {
+QColor OrbView::coreEdgeColor() const
+{
     return m_listening ? colors::withAlpha(colors::accent(), 0.35)
                        : colors::withAlpha(colors::tertiary(), 0.12);
 }
 
-QColor OrbView::haloColor() const {
+QColor OrbView::haloColor() const
+{
     return m_listening ? colors::withAlpha(colors::accent(), 0.16) : QColor(Qt::transparent);
 }
 
-const KeyedAnimations &OrbView::coreAnimations() const {
-    return m_core;
-}
+const KeyedAnimations &OrbView::coreAnimations() const { return m_core; }
 
-const KeyedAnimations &OrbView::haloAnimations() const {
-    return m_halo;
-}
+const KeyedAnimations &OrbView::haloAnimations() const { return m_halo; }
 
-QSize OrbView::sizeHint() const {
-    return orbSize.grownBy(overflowMargins());
-}
+QSize OrbView::sizeHint() const { return orbSize.grownBy(overflowMargins()); }
 
-double OrbView::coreScale() const {
-    return m_core.value(pulseKey, m_core.value(breatheKey, 1.0));
-}
+double OrbView::coreScale() const { return m_core.value(pulseKey, m_core.value(breatheKey, 1.0)); }
 
-double OrbView::haloScale() const {
-    return m_halo.value(pulseKey, 1.0);
-}
+double OrbView::haloScale() const { return m_halo.value(pulseKey, 1.0); }
 
-void OrbView::paintEvent(QPaintEvent *) {
+void OrbView::paintEvent(QPaintEvent *)
+{
     const QRectF disc = discRect();
     if (disc.isEmpty())
         return;
@@ -163,7 +155,8 @@ void OrbView::paintEvent(QPaintEvent *) {
     painter.drawEllipse(disc);
 }
 
-void OrbView::mousePressEvent(QMouseEvent *event) {
+void OrbView::mousePressEvent(QMouseEvent *event)
+{
     // Taken in any case: a press on the orb or its halo must not reach the panel below.
     event->accept();
     if (event->button() != Qt::LeftButton || !bounds().contains(event->position()))
@@ -173,13 +166,15 @@ void OrbView::mousePressEvent(QMouseEvent *event) {
         callback();
 }
 
-void OrbView::showEvent(QShowEvent *event) {
+void OrbView::showEvent(QShowEvent *event)
+{
     QWidget::showEvent(event);
     m_core.setPaused(false);
     m_halo.setPaused(false);
 }
 
-void OrbView::hideEvent(QHideEvent *event) {
+void OrbView::hideEvent(QHideEvent *event)
+{
     QWidget::hideEvent(event);
     m_core.setPaused(true);
     m_halo.setPaused(true);

@@ -21,7 +21,8 @@ constexpr double bandStep = 0.3; // between neighbouring stops
 constexpr std::array<double, 3> resting{0.0, 0.5, 1.0};
 constexpr int sidePadding = 1; // each side, so antialiased edges stay inside
 
-QString singleLine(QString text) {
+QString singleLine(QString text)
+{
     for (QChar &c : text) {
         if (c == u'\n' || c == u'\r' || c == u'\t' || c == QChar::LineSeparator ||
             c == QChar::ParagraphSeparator)
@@ -30,7 +31,8 @@ QString singleLine(QString text) {
     return text;
 }
 
-QFont measuringFont(const QFont &font) {
+QFont measuringFont(const QFont &font)
+{
     QFont measuring = QGuiApplication::font();
     if (font.pixelSize() > 0)
         measuring.setPixelSize(font.pixelSize());
@@ -44,7 +46,8 @@ QFont measuringFont(const QFont &font) {
 ShimmerLabel::ShimmerLabel(const QString &text, const QFont &font, QWidget *parent)
     : QWidget(parent)
     , m_text(text)
-    , m_line(singleLine(text)) {
+    , m_line(singleLine(text))
+{
     setFont(font);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
     connect(&m_animations, &KeyedAnimations::changed, this, qOverload<>(&QWidget::update));
@@ -58,40 +61,41 @@ ShimmerLabel::ShimmerLabel(const QString &text, const QFont &font, QWidget *pare
                                                .easing = QEasingCurve(QEasingCurve::Linear)});
 }
 
-QString ShimmerLabel::text() const {
-    return m_text;
-}
+QString ShimmerLabel::text() const { return m_text; }
 
-QString ShimmerLabel::displayText() const {
+QString ShimmerLabel::displayText() const
+{
     const double room = width() - 2.0 * sidePadding;
     if (room <= 0.0)
         return {};
     return QFontMetricsF(font()).elidedText(m_line, Qt::ElideRight, room);
 }
 
-const KeyedAnimations &ShimmerLabel::animations() const {
-    return m_animations;
-}
+const KeyedAnimations &ShimmerLabel::animations() const { return m_animations; }
 
-std::array<double, 3> ShimmerLabel::bandLocations() const {
+std::array<double, 3> ShimmerLabel::bandLocations() const
+{
     if (!m_animations.contains(shimmerKey))
         return resting;
     const double first = m_animations.value(shimmerKey, 0.0);
     return {first, first + bandStep, first + 2.0 * bandStep};
 }
 
-QSize ShimmerLabel::sizeHint() const {
+QSize ShimmerLabel::sizeHint() const
+{
     const QFontMetricsF metrics(measuringFont(font()));
     return {static_cast<int>(std::ceil(metrics.horizontalAdvance(m_line))) + 2 * sidePadding,
             static_cast<int>(std::ceil(metrics.height()))};
 }
 
-QSize ShimmerLabel::minimumSizeHint() const {
+QSize ShimmerLabel::minimumSizeHint() const
+{
     // Any width will do: the text elides.
     return {2 * sidePadding, sizeHint().height()};
 }
 
-void ShimmerLabel::paintEvent(QPaintEvent *) {
+void ShimmerLabel::paintEvent(QPaintEvent *)
+{
     const QString line = displayText();
     if (line.isEmpty())
         return;
@@ -113,12 +117,14 @@ void ShimmerLabel::paintEvent(QPaintEvent *) {
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
 }
 
-void ShimmerLabel::showEvent(QShowEvent *event) {
+void ShimmerLabel::showEvent(QShowEvent *event)
+{
     QWidget::showEvent(event);
     m_animations.setPaused(false);
 }
 
-void ShimmerLabel::hideEvent(QHideEvent *event) {
+void ShimmerLabel::hideEvent(QHideEvent *event)
+{
     QWidget::hideEvent(event);
     m_animations.setPaused(true);
 }

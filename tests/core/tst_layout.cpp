@@ -50,8 +50,8 @@ private Q_SLOTS:
         QTest::newRow("top bar") << QRect(0, 28, 1440, 872) << 1 << QRect(380, 219, 680, 114);
         QTest::newRow("second screen right")
             << QRect(1920, 0, 2560, 1440) << 0 << QRect(2860, 316, 680, 114);
-        QTest::newRow("screen above") << QRect(0, -1080, 1920, 1080) << 2
-                                      << QRect(620, -843, 680, 148);
+        QTest::newRow("screen above")
+            << QRect(0, -1080, 1920, 1080) << 2 << QRect(620, -843, 680, 148);
         // Narrower than the panel: centred all the same, nothing clamps it.
         QTest::newRow("narrow") << QRect(0, 0, 600, 400) << 1 << QRect(-40, 88, 680, 114);
         QTest::newRow("odd width") << QRect(0, 0, 1365, 767) << 1 << QRect(342, 168, 680, 114);
@@ -91,8 +91,8 @@ private Q_SLOTS:
             << Results{row(u"T1"_s, u"1"_s), row(u"T2"_s)}
             << Results{row(u"A1"_s), row(u"A2"_s, u"2"_s), row(u"A3"_s)}
             << Results{row(u"T1"_s, u"1"_s), row(u"T2"_s), row(u"A1"_s), row(u"A3"_s)};
-        QTest::newRow("answers only") << Results{} << Results{row(u"A1"_s)}
-                                      << Results{row(u"A1"_s)};
+        QTest::newRow("answers only")
+            << Results{} << Results{row(u"A1"_s)} << Results{row(u"A1"_s)};
         QTest::newRow("empty task id is an id")
             << Results{} << Results{row(u"A1"_s, u""_s), row(u"A2"_s)} << Results{row(u"A2"_s)};
     }

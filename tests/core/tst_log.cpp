@@ -9,8 +9,8 @@
 
 #include <cstdio>
 #include <pwd.h>
-#include <sys/wait.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -206,8 +206,9 @@ private Q_SLOTS:
         const QString hardLink = dir.filePath(u"their-view"_s);
         writeFile(path, "theirs\n");
         QCOMPARE(::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid), 0);
-        QCOMPARE(::link(QFile::encodeName(path).constData(), QFile::encodeName(hardLink).constData()),
-                 0);
+        QCOMPARE(
+            ::link(QFile::encodeName(path).constData(), QFile::encodeName(hardLink).constData()),
+            0);
         appendLogFile(path, "mine\n");
         QCOMPARE(readAll(hardLink), QByteArray("theirs\n"));
         QCOMPARE(readAll(path), QByteArray("mine\n"));

@@ -61,20 +61,18 @@ private Q_SLOTS:
         QTest::newRow("integral float") << QByteArray(R"({"port": 9000.0, "token": "t"})")
                                         << std::optional(DaemonEndpoint{9000, u"t"_s});
         QTest::newRow("port as string") << QByteArray(R"({"port": "41234", "token": "t"})") << none;
-        QTest::newRow("fractional port") << QByteArray(R"({"port": 41234.5, "token": "t"})")
-                                         << none;
+        QTest::newRow("fractional port")
+            << QByteArray(R"({"port": 41234.5, "token": "t"})") << none;
         QTest::newRow("no token") << QByteArray(R"({"port": 41234})") << none;
         QTest::newRow("token not a string") << QByteArray(R"({"port": 1, "token": 5})") << none;
         QTest::newRow("no port") << QByteArray(R"({"token": "t"})") << none;
-        QTest::newRow("array at top level") << QByteArray(R"([{"port": 1, "token": "t"}])")
-                                            << none;
+        QTest::newRow("array at top level") << QByteArray(R"([{"port": 1, "token": "t"}])") << none;
         QTest::newRow("not json") << QByteArray("port=41234 token=t") << none;
         QTest::newRow("truncated") << QByteArray(R"({"port": 41234, "tok)") << none;
         QTest::newRow("empty file") << QByteArray() << none;
         QTest::newRow("negative port") << QByteArray(R"({"port": -1, "token": "t"})") << none;
         QTest::newRow("port zero") << QByteArray(R"({"port": 0, "token": "t"})") << none;
-        QTest::newRow("port above 65535") << QByteArray(R"({"port": 65536, "token": "t"})")
-                                          << none;
+        QTest::newRow("port above 65535") << QByteArray(R"({"port": 65536, "token": "t"})") << none;
         QTest::newRow("huge port") << QByteArray(R"({"port": 1e300, "token": "t"})") << none;
         QTest::newRow("highest port") << QByteArray(R"({"port": 65535, "token": "t"})")
                                       << std::optional(DaemonEndpoint{65535, u"t"_s});

@@ -15,13 +15,15 @@ namespace colors = ostrel::colors;
 
 namespace {
 
-void enter(QWidget *widget) {
+void enter(QWidget *widget)
+{
     const QPointF inside(8, 8);
     QEnterEvent event(inside, inside, widget->mapToGlobal(inside));
     QCoreApplication::sendEvent(widget, &event);
 }
 
-void leave(QWidget *widget) {
+void leave(QWidget *widget)
+{
     QEvent event(QEvent::Leave);
     QCoreApplication::sendEvent(widget, &event);
 }
@@ -31,19 +33,22 @@ struct Stage {
     QWidget window;
     HoverButton *button = new HoverButton(&window);
 
-    Stage() {
+    Stage()
+    {
         window.resize(200, 100);
         button->move(100, 40);
     }
 
-    bool show() {
+    bool show()
+    {
         window.show();
         return QTest::qWaitForWindowActive(&window) &&
                QGuiApplication::applicationState() == Qt::ApplicationActive;
     }
 };
 
-QImage paintedBy(QWidget &widget) {
+QImage paintedBy(QWidget &widget)
+{
     QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     widget.render(&image, QPoint(), QRegion(), {});
@@ -68,7 +73,8 @@ private Q_SLOTS:
     void staysSmallAndUnfocused();
 };
 
-void TestHoverButton::inactiveApplicationIgnoresHover() {
+void TestHoverButton::inactiveApplicationIgnoresHover()
+{
     if (QGuiApplication::applicationState() == Qt::ApplicationActive)
         QSKIP("needs a run in which no window has been activated yet; run the whole test");
 
@@ -91,7 +97,8 @@ void TestHoverButton::inactiveApplicationIgnoresHover() {
     QCOMPARE(button->tint(), colors::label());
 }
 
-void TestHoverButton::hoverSetsTheTint_data() {
+void TestHoverButton::hoverSetsTheTint_data()
+{
     QTest::addColumn<QString>("moves"); // e = enter, l = leave
     QTest::addColumn<QColor>("tint");
     QTest::newRow("untouched") << QString() << colors::tertiary();
@@ -102,7 +109,8 @@ void TestHoverButton::hoverSetsTheTint_data() {
     QTest::newRow("enter, leave, enter") << u"ele"_s << colors::label();
 }
 
-void TestHoverButton::hoverSetsTheTint() {
+void TestHoverButton::hoverSetsTheTint()
+{
     QFETCH(QString, moves);
     QFETCH(QColor, tint);
     Stage stage;
@@ -112,7 +120,8 @@ void TestHoverButton::hoverSetsTheTint() {
     QCOMPARE(stage.button->tint(), tint);
 }
 
-void TestHoverButton::pointerMovesLightItUp() {
+void TestHoverButton::pointerMovesLightItUp()
+{
     Stage stage;
     QVERIFY(stage.show());
     QTest::mouseMove(&stage.window, QPoint(10, 10));
@@ -123,13 +132,15 @@ void TestHoverButton::pointerMovesLightItUp() {
     QTRY_COMPARE(stage.button->tint(), colors::tertiary());
 }
 
-void TestHoverButton::clickEmitsClicked_data() {
+void TestHoverButton::clickEmitsClicked_data()
+{
     QTest::addColumn<bool>("hovered");
     QTest::newRow("hovered") << true;
     QTest::newRow("not hovered") << false;
 }
 
-void TestHoverButton::clickEmitsClicked() {
+void TestHoverButton::clickEmitsClicked()
+{
     QFETCH(bool, hovered);
     Stage stage;
     QVERIFY(stage.show());
@@ -142,14 +153,16 @@ void TestHoverButton::clickEmitsClicked() {
     QCOMPARE(stage.button->identifier(), u"task-7"_s);
 }
 
-void TestHoverButton::drawsTheCrossInItsTint_data() {
+void TestHoverButton::drawsTheCrossInItsTint_data()
+{
     QTest::addColumn<QColor>("tint");
     QTest::newRow("resting") << colors::tertiary();
     QTest::newRow("hovered") << colors::label();
     QTest::newRow("opaque red") << QColor(Qt::red);
 }
 
-void TestHoverButton::drawsTheCrossInItsTint() {
+void TestHoverButton::drawsTheCrossInItsTint()
+{
     QFETCH(QColor, tint);
     HoverButton button;
     button.setTint(tint);
@@ -168,7 +181,8 @@ void TestHoverButton::drawsTheCrossInItsTint() {
         QVERIFY2(image.pixelColor(p).alpha() == 0, qPrintable(u"(%1,%2)"_s.arg(p.x()).arg(p.y())));
 }
 
-void TestHoverButton::staysSmallAndUnfocused() {
+void TestHoverButton::staysSmallAndUnfocused()
+{
     Stage stage;
     QVERIFY(stage.show());
     auto *field = new QWidget(&stage.window);

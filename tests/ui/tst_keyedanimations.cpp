@@ -15,7 +15,8 @@ using ostrel::KeyedAnimations;
 namespace {
 
 // Independent of QEasingCurve: solve x(t) = x by bisection, then read y(t).
-double cubicBezier(double x, QPointF c1, QPointF c2) {
+double cubicBezier(double x, QPointF c1, QPointF c2)
+{
     const auto coordinate = [](double t, double p1, double p2) {
         const double u = 1.0 - t;
         return 3.0 * u * u * t * p1 + 3.0 * u * t * t * p2 + t * t * t;
@@ -36,7 +37,8 @@ struct Recording {
     qint64 elapsedMs = 0;
 };
 
-Recording record(KeyedAnimations &animations, const QString &key, int timeoutMs) {
+Recording record(KeyedAnimations &animations, const QString &key, int timeoutMs)
+{
     Recording rec;
     QElapsedTimer clock;
     clock.start();
@@ -54,7 +56,8 @@ Recording record(KeyedAnimations &animations, const QString &key, int timeoutMs)
 }
 
 // Strict changes of direction, and drops of more than half the range.
-int turns(const std::vector<double> &values) {
+int turns(const std::vector<double> &values)
+{
     int count = 0;
     int direction = 0;
     for (size_t i = 1; i < values.size(); ++i) {
@@ -68,7 +71,8 @@ int turns(const std::vector<double> &values) {
     return count;
 }
 
-int drops(const std::vector<double> &values, double range) {
+int drops(const std::vector<double> &values, double range)
+{
     int count = 0;
     for (size_t i = 1; i < values.size(); ++i) {
         if (values[i - 1] - values[i] > range / 2.0)
@@ -96,7 +100,8 @@ private Q_SLOTS:
     void inputThatCannotAnimate();
 };
 
-void TestKeyedAnimations::easingFollowsItsBezier_data() {
+void TestKeyedAnimations::easingFollowsItsBezier_data()
+{
     QTest::addColumn<QEasingCurve>("curve");
     QTest::addColumn<QPointF>("c1");
     QTest::addColumn<QPointF>("c2");
@@ -107,7 +112,8 @@ void TestKeyedAnimations::easingFollowsItsBezier_data() {
         << AnimationSpec{}.easing << QPointF(1.0 / 3, 1.0 / 3) << QPointF(2.0 / 3, 2.0 / 3);
 }
 
-void TestKeyedAnimations::easingFollowsItsBezier() {
+void TestKeyedAnimations::easingFollowsItsBezier()
+{
     QFETCH(QEasingCurve, curve);
     QFETCH(QPointF, c1);
     QFETCH(QPointF, c2);
@@ -120,7 +126,8 @@ void TestKeyedAnimations::easingFollowsItsBezier() {
     }
 }
 
-void TestKeyedAnimations::runsItsCyclesAndEnds_data() {
+void TestKeyedAnimations::runsItsCyclesAndEnds_data()
+{
     QTest::addColumn<int>("durationMs");
     QTest::addColumn<bool>("autoreverses");
     QTest::addColumn<int>("repeatCount");
@@ -134,7 +141,8 @@ void TestKeyedAnimations::runsItsCyclesAndEnds_data() {
     QTest::newRow("there and back twice") << 250 << true << 2 << 3 << 0 << 0.0 << 1000;
 }
 
-void TestKeyedAnimations::runsItsCyclesAndEnds() {
+void TestKeyedAnimations::runsItsCyclesAndEnds()
+{
     QFETCH(int, durationMs);
     QFETCH(bool, autoreverses);
     QFETCH(int, repeatCount);
@@ -165,7 +173,8 @@ void TestKeyedAnimations::runsItsCyclesAndEnds() {
     QVERIFY2(rec.elapsedMs >= totalMs - 40, qPrintable(QString::number(rec.elapsedMs)));
 }
 
-void TestKeyedAnimations::endlessKeepsLooping() {
+void TestKeyedAnimations::endlessKeepsLooping()
+{
     KeyedAnimations animations;
     const QString key = u"loop"_s;
     animations.add(key,
@@ -178,14 +187,16 @@ void TestKeyedAnimations::endlessKeepsLooping() {
     QCOMPARE(animations.spec(key)->repeatCount, -1);
 }
 
-void TestKeyedAnimations::addingUnderAKeyInUseRestarts_data() {
+void TestKeyedAnimations::addingUnderAKeyInUseRestarts_data()
+{
     QTest::addColumn<int>("repeatCount");
     QTest::newRow("finite") << 1;
     // Stopping an endless animation reports it as finished.
     QTest::newRow("endless") << -1;
 }
 
-void TestKeyedAnimations::addingUnderAKeyInUseRestarts() {
+void TestKeyedAnimations::addingUnderAKeyInUseRestarts()
+{
     QFETCH(int, repeatCount);
     KeyedAnimations animations;
     const QString key = u"k"_s;
@@ -210,7 +221,8 @@ void TestKeyedAnimations::addingUnderAKeyInUseRestarts() {
     QVERIFY(animations.value(key, 0.0) <= 60.0);
 }
 
-void TestKeyedAnimations::listenersMayChangeKeysDuringAFrame() {
+void TestKeyedAnimations::listenersMayChangeKeysDuringAFrame()
+{
     KeyedAnimations animations;
     const QString doomed = u"doomed"_s;
     const QString renewed = u"renewed"_s;
@@ -235,7 +247,8 @@ void TestKeyedAnimations::listenersMayChangeKeysDuringAFrame() {
     QCOMPARE(changed.count(), 0);
 }
 
-void TestKeyedAnimations::pausingHoldsEverything() {
+void TestKeyedAnimations::pausingHoldsEverything()
+{
     KeyedAnimations animations;
     const QString early = u"early"_s;
     const QString late = u"late"_s;
@@ -257,7 +270,8 @@ void TestKeyedAnimations::pausingHoldsEverything() {
     QTRY_VERIFY(animations.value(early, 0.0) > held && animations.value(late, 0.0) > 0.0);
 }
 
-void TestKeyedAnimations::inputThatCannotAnimate_data() {
+void TestKeyedAnimations::inputThatCannotAnimate_data()
+{
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     constexpr double inf = std::numeric_limits<double>::infinity();
     QTest::addColumn<double>("from");
@@ -275,7 +289,8 @@ void TestKeyedAnimations::inputThatCannotAnimate_data() {
     QTest::newRow("huge repeats are cut") << 0.0 << 1.0 << 100000 << 1000000 << true << 21474;
 }
 
-void TestKeyedAnimations::inputThatCannotAnimate() {
+void TestKeyedAnimations::inputThatCannotAnimate()
+{
     QFETCH(double, from);
     QFETCH(double, to);
     QFETCH(int, durationMs);

@@ -34,25 +34,26 @@ protected:
 };
 
 // Only what the widget paints itself, on a clear background.
-QImage paintedBy(QWidget &widget) {
+QImage paintedBy(QWidget &widget)
+{
     QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     widget.render(&image, QPoint(), QRegion(), {});
     return image;
 }
 
-bool near(const QColor &actual, const QColor &expected, int tolerance = 4) {
+bool near(const QColor &actual, const QColor &expected, int tolerance = 4)
+{
     return std::abs(actual.red() - expected.red()) <= tolerance &&
            std::abs(actual.green() - expected.green()) <= tolerance &&
            std::abs(actual.blue() - expected.blue()) <= tolerance &&
            std::abs(actual.alpha() - expected.alpha()) <= tolerance;
 }
 
-QByteArray describe(const QColor &c) {
-    return c.name(QColor::HexArgb).toLatin1();
-}
+QByteArray describe(const QColor &c) { return c.name(QColor::HexArgb).toLatin1(); }
 
-void setHighlight(const QColor &highlight) {
+void setHighlight(const QColor &highlight)
+{
     QPalette palette = QApplication::palette();
     palette.setColor(QPalette::Highlight, highlight);
     QApplication::setPalette(palette);
@@ -87,11 +88,10 @@ private Q_SLOTS:
     void hiddenHoldsStill();
 };
 
-void TestOrbView::init() {
-    setHighlight(testAccent);
-}
+void TestOrbView::init() { setHighlight(testAccent); }
 
-void TestOrbView::geometry_data() {
+void TestOrbView::geometry_data()
+{
     QTest::addColumn<QSize>("size");
     QTest::addColumn<QRectF>("disc");
     QTest::addColumn<QRectF>("halo");
@@ -107,7 +107,8 @@ void TestOrbView::geometry_data() {
     QTest::newRow("no room left") << QSize(12, 30) << QRectF(6, 15, 0, 0) << QRectF(6, 15, 0, 0);
 }
 
-void TestOrbView::geometry() {
+void TestOrbView::geometry()
+{
     QFETCH(QSize, size);
     QFETCH(QRectF, disc);
     QFETCH(QRectF, halo);
@@ -125,7 +126,8 @@ void TestOrbView::geometry() {
     paintedBy(orb); // nothing to draw must not trip the painter
 }
 
-void TestOrbView::placedAtTheOrbsRectangle() {
+void TestOrbView::placedAtTheOrbsRectangle()
+{
     QWidget panel;
     panel.resize(400, 60);
     OrbView orb(&panel);
@@ -135,7 +137,8 @@ void TestOrbView::placedAtTheOrbsRectangle() {
     QCOMPARE(orb.sizeHint(), QSize(38, 38));
 }
 
-void TestOrbView::looks_data() {
+void TestOrbView::looks_data()
+{
     QTest::addColumn<bool>("listening");
     QTest::addColumn<QColor>("centre");
     QTest::addColumn<QColor>("edge");
@@ -146,7 +149,8 @@ void TestOrbView::looks_data() {
     QTest::newRow("listening") << true << accent(0.95) << accent(0.35) << accent(0.16);
 }
 
-void TestOrbView::looks() {
+void TestOrbView::looks()
+{
     QFETCH(bool, listening);
     QFETCH(QColor, centre);
     QFETCH(QColor, edge);
@@ -161,14 +165,16 @@ void TestOrbView::looks() {
         QCOMPARE(orb.haloColor(), halo);
 }
 
-void TestOrbView::accentFollowsThePalette_data() {
+void TestOrbView::accentFollowsThePalette_data()
+{
     QTest::addColumn<QColor>("highlight");
     QTest::addColumn<QColor>("accent");
     QTest::newRow("green") << QColor(0x30, 0xD1, 0x58) << QColor(0x30, 0xD1, 0x58);
     QTest::newRow("no highlight") << QColor() << QColor(0x0A, 0x84, 0xFF);
 }
 
-void TestOrbView::accentFollowsThePalette() {
+void TestOrbView::accentFollowsThePalette()
+{
     QFETCH(QColor, highlight);
     QFETCH(QColor, accent);
     OrbView orb;
@@ -179,7 +185,8 @@ void TestOrbView::accentFollowsThePalette() {
     QCOMPARE(orb.haloColor(), ostrel::colors::withAlpha(accent, 0.16));
 }
 
-void TestOrbView::paints_data() {
+void TestOrbView::paints_data()
+{
     // A 39 px widget leaves a 23 px orb centred on a pixel centre, (19.5, 19.5).
     // Samples go right from there along that row.
     QTest::addColumn<bool>("listening");
@@ -198,7 +205,8 @@ void TestOrbView::paints_data() {
                                << ostrel::colors::withAlpha(testAccent, 0.16) << clear;
 }
 
-void TestOrbView::paints() {
+void TestOrbView::paints()
+{
     QFETCH(bool, listening);
     QFETCH(QColor, centre);
     QFETCH(QColor, rim);
@@ -220,7 +228,8 @@ void TestOrbView::paints() {
     QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
 }
 
-void TestOrbView::breathesOnlyWhileListening() {
+void TestOrbView::breathesOnlyWhileListening()
+{
     OrbView orb;
     QVERIFY(orb.coreAnimations().keys().isEmpty());
     QVERIFY(orb.haloAnimations().keys().isEmpty());
@@ -239,7 +248,8 @@ void TestOrbView::breathesOnlyWhileListening() {
     QVERIFY(!orb.coreAnimations().contains(breathe));
 }
 
-void TestOrbView::listeningTwiceKeepsTheBreath() {
+void TestOrbView::listeningTwiceKeepsTheBreath()
+{
     OrbView orb;
     orb.resize(38, 38);
     orb.show();
@@ -255,7 +265,8 @@ void TestOrbView::listeningTwiceKeepsTheBreath() {
     QTRY_VERIFY(orb.coreAnimations().value(breathe, 0.0) > drawn);
 }
 
-void TestOrbView::pulseOnlyWhileListening() {
+void TestOrbView::pulseOnlyWhileListening()
+{
     OrbView orb;
     orb.pulse();
     QVERIFY(orb.coreAnimations().keys().isEmpty());
@@ -267,7 +278,8 @@ void TestOrbView::pulseOnlyWhileListening() {
     QCOMPARE(orb.haloAnimations().keys(), QStringList{pulse});
 }
 
-void TestOrbView::pulseSpecs_data() {
+void TestOrbView::pulseSpecs_data()
+{
     QTest::addColumn<bool>("halo");
     QTest::addColumn<AnimationSpec>("expected");
     QTest::newRow("core") << false
@@ -286,7 +298,8 @@ void TestOrbView::pulseSpecs_data() {
                                            .easing = QEasingCurve(QEasingCurve::Linear)};
 }
 
-void TestOrbView::pulseSpecs() {
+void TestOrbView::pulseSpecs()
+{
     QFETCH(bool, halo);
     QFETCH(AnimationSpec, expected);
     OrbView orb;
@@ -296,7 +309,8 @@ void TestOrbView::pulseSpecs() {
     QCOMPARE(layer.spec(pulse), std::optional(expected));
 }
 
-void TestOrbView::pulseDuringPulseRestartsBoth() {
+void TestOrbView::pulseDuringPulseRestartsBoth()
+{
     OrbView orb;
     orb.resize(38, 38);
     orb.show();
@@ -320,7 +334,8 @@ void TestOrbView::pulseDuringPulseRestartsBoth() {
     QVERIFY(orb.coreAnimations().contains(breathe));
 }
 
-void TestOrbView::finishedPulseLeaves() {
+void TestOrbView::finishedPulseLeaves()
+{
     OrbView orb;
     orb.resize(38, 38);
     orb.show();
@@ -333,7 +348,8 @@ void TestOrbView::finishedPulseLeaves() {
     QVERIFY(orb.haloAnimations().keys().isEmpty());
 }
 
-void TestOrbView::pulseGrowsTheDrawing() {
+void TestOrbView::pulseGrowsTheDrawing()
+{
     OrbView orb;
     orb.resize(39, 39); // the orb's centre on a pixel centre, as in paints()
     orb.show();
@@ -358,7 +374,8 @@ void TestOrbView::pulseGrowsTheDrawing() {
     QVERIFY2(halo.alpha() >= 33, describe(halo));
 }
 
-void TestOrbView::clicks_data() {
+void TestOrbView::clicks_data()
+{
     QTest::addColumn<bool>("withCallback");
     QTest::addColumn<QPoint>("at");
     QTest::addColumn<Qt::MouseButton>("button");
@@ -370,7 +387,8 @@ void TestOrbView::clicks_data() {
     QTest::newRow("right button") << true << QPoint(19, 19) << Qt::RightButton << 0;
 }
 
-void TestOrbView::clicks() {
+void TestOrbView::clicks()
+{
     QFETCH(bool, withCallback);
     QFETCH(QPoint, at);
     QFETCH(Qt::MouseButton, button);
@@ -391,7 +409,8 @@ void TestOrbView::clicks() {
     QCOMPARE(host.presses, 0);
 }
 
-void TestOrbView::hiddenHoldsStill() {
+void TestOrbView::hiddenHoldsStill()
+{
     QWidget panel;
     panel.resize(100, 60);
     auto *orb = new OrbView(&panel);

@@ -18,26 +18,30 @@ namespace {
 
 const QString shimmer = u"shimmer"_s;
 
-QFont pixelFont(int pixels) {
+QFont pixelFont(int pixels)
+{
     QFont font;
     font.setPixelSize(pixels);
     return font;
 }
 
-QFont pointFont(double points) {
+QFont pointFont(double points)
+{
     QFont font;
     font.setPointSizeF(points);
     return font;
 }
 
-QImage paintedBy(QWidget &widget) {
+QImage paintedBy(QWidget &widget)
+{
     QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     widget.render(&image, QPoint(), QRegion(), {});
     return image;
 }
 
-int columnAlpha(const QImage &image, int x) {
+int columnAlpha(const QImage &image, int x)
+{
     int strongest = 0;
     for (int y = 0; y < image.height(); ++y)
         strongest = std::max(strongest, image.pixelColor(x, y).alpha());
@@ -60,7 +64,8 @@ private Q_SLOTS:
     void resizingKeepsTheSweep();
 };
 
-void TestShimmerLabel::sweepsFromTheStart() {
+void TestShimmerLabel::sweepsFromTheStart()
+{
     const ShimmerLabel label(u"Thinking"_s, QFont());
     QCOMPARE(label.text(), u"Thinking"_s);
     QCOMPARE(label.animations().keys(), QStringList{shimmer});
@@ -78,7 +83,8 @@ void TestShimmerLabel::sweepsFromTheStart() {
     QVERIFY(std::abs(band[2]) < 1e-12);
 }
 
-void TestShimmerLabel::sweepsOneWayAndWraps() {
+void TestShimmerLabel::sweepsOneWayAndWraps()
+{
     ShimmerLabel label(u"Searching files"_s, QFont());
     label.resize(label.sizeHint());
     std::vector<std::array<double, 3>> frames;
@@ -109,7 +115,8 @@ void TestShimmerLabel::sweepsOneWayAndWraps() {
     }
 }
 
-void TestShimmerLabel::textShowsOnlyThroughTheBand() {
+void TestShimmerLabel::textShowsOnlyThroughTheBand()
+{
     ShimmerLabel label(QString(60, u'M'), pixelFont(16));
     label.resize(300, label.sizeHint().height());
 
@@ -151,7 +158,8 @@ void TestShimmerLabel::textShowsOnlyThroughTheBand() {
     QVERIFY(columnAlpha(image, end - 2) < strongest);
 }
 
-void TestShimmerLabel::naturalSize_data() {
+void TestShimmerLabel::naturalSize_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<QFont>("font");
     QTest::addColumn<QFont>("measuring"); // the default family at the font's size
@@ -168,7 +176,8 @@ void TestShimmerLabel::naturalSize_data() {
     QTest::newRow("line breaks") << u"Open\nTerminal"_s << pixelFont(30) << defaultAt30;
 }
 
-void TestShimmerLabel::naturalSize() {
+void TestShimmerLabel::naturalSize()
+{
     QFETCH(QString, text);
     QFETCH(QFont, font);
     QFETCH(QFont, measuring);
@@ -183,7 +192,8 @@ void TestShimmerLabel::naturalSize() {
         QCOMPARE(label.sizeHint().width(), 2);
 }
 
-void TestShimmerLabel::elides_data() {
+void TestShimmerLabel::elides_data()
+{
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("width");
     QTest::addColumn<bool>("elided");
@@ -194,7 +204,8 @@ void TestShimmerLabel::elides_data() {
     QTest::newRow("no room") << sentence << 2 << true;
 }
 
-void TestShimmerLabel::elides() {
+void TestShimmerLabel::elides()
+{
     QFETCH(QString, text);
     QFETCH(int, width);
     QFETCH(bool, elided);
@@ -211,7 +222,8 @@ void TestShimmerLabel::elides() {
     paintedBy(label);
 }
 
-void TestShimmerLabel::resizingKeepsTheSweep() {
+void TestShimmerLabel::resizingKeepsTheSweep()
+{
     ShimmerLabel label(u"Indexing"_s, QFont());
     label.show();
     QVERIFY(QTest::qWaitForWindowExposed(&label));

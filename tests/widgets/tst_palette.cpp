@@ -1,8 +1,8 @@
 #include "palette/layout.h"
 #include "palette/palette.h"
 #include "palette/resultlist.h"
-#include "palette/rowview.h"
 #include "palette/rows.h"
+#include "palette/rowview.h"
 #include "ui/colors.h"
 #include "ui/hoverbutton.h"
 #include "ui/orbview.h"
@@ -63,12 +63,12 @@ private Q_SLOTS:
         // The offscreen platform says, every time, that it cannot shape or
         // raise windows; the tests look at the widgets' side of both.
         static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext &context,
-                                  const QString &message) {
-            if (message.startsWith(u"This plugin does not support"_s))
-                return;
-            previous(type, context, message);
-        });
+        qInstallMessageHandler(
+            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
+                if (message.startsWith(u"This plugin does not support"_s))
+                    return;
+                previous(type, context, message);
+            });
     }
     void init() { m_palette = std::make_unique<Palette>(); }
     void cleanup() { m_palette.reset(); }
@@ -161,10 +161,9 @@ private Q_SLOTS:
 
     void rowViewsFollowTheirRows()
     {
-        m_palette->m_tasks = {Result{u"busy"_s, u"s"_s, false, true, u"task-7"_s},
-                              Result{u"dim"_s, u"s"_s, true},
-                              Result{u"dim busy"_s, u"s"_s, true, true},
-                              Result{u"plain"_s, u"s"_s}};
+        m_palette->m_tasks = {
+            Result{u"busy"_s, u"s"_s, false, true, u"task-7"_s}, Result{u"dim"_s, u"s"_s, true},
+            Result{u"dim busy"_s, u"s"_s, true, true}, Result{u"plain"_s, u"s"_s}};
         m_palette->render();
 
         struct Expect {
