@@ -1,0 +1,34 @@
+// Answer documents are what the palette renders: a few rows, each one line
+// of title and one of subtitle. Keeping the builders in one place keeps every
+// skill's output the same shape and keeps rows short enough for a launcher.
+
+const TITLE_MAX = 80;
+const SUBTITLE_MAX = 120;
+
+// Window titles and reminder texts come from outside; a newline or a control
+// character would break the one-line rows, and a megabyte title would bury
+// the panel.
+export function clip(text, max) {
+  const flat = String(text ?? '')
+    .replace(/[\u0000-\u001f\u007f-\u009f\u2028\u2029]+/g, ' ')
+    .replace(/\s+/g, ' ')
+    .trim();
+  if (flat.length <= max) return flat;
+  return flat.slice(0, max - 1).trimEnd() + '…';
+}
+
+export function row(title, subtitle = '', taskId) {
+  const line = { title: clip(title, TITLE_MAX), subtitle: clip(subtitle, SUBTITLE_MAX) };
+  if (taskId !== undefined) line.taskId = String(taskId);
+  return line;
+}
+
+export function answer(lines, keepOpen = false) {
+  return { lines, keepOpen };
+}
+
+export function single(title, subtitle = '') {
+  return answer([row(title, subtitle)]);
+}
+
+export const CAPABILITIES = 'try: maths, what apps are open, left half, battery, set a timer for 5 minutes';

@@ -1,0 +1,23 @@
+#!/usr/bin/env node
+// One-shot reply: answers a single sentence on standard output as one JSON
+// answer document and exits 0, for when no daemon is running.
+
+import { answerSentence } from './router.mjs';
+import { single, CAPABILITIES } from './answer.mjs';
+
+async function main() {
+  const args = process.argv.slice(2);
+  if (args.length === 0) {
+    return single('Ask me something', CAPABILITIES);
+  }
+  return answerSentence(args.join(' '), { tasks: null });
+}
+
+let doc;
+try {
+  doc = await main();
+} catch (err) {
+  doc = single('Something went wrong', String(err?.message ?? err));
+}
+process.stdout.write(`${JSON.stringify(doc)}\n`);
+process.exitCode = 0;
