@@ -19,21 +19,21 @@ QEasingCurve cubicBezier(QPointF c1, QPointF c2)
 }
 
 // What actually runs for a requested animation, or nothing when it cannot run.
-std::optional<AnimationSpec> runnable(AnimationSpec spec)
+std::optional<Animation> runnable(Animation curve)
 {
-    if (spec.durationMs <= 0 || !std::isfinite(spec.from) || !std::isfinite(spec.to))
+    if (curve.durationMs <= 0 || !std::isfinite(curve.from) || !std::isfinite(curve.to))
         return std::nullopt;
-    if (spec.repeatCount == 0)
-        spec.repeatCount = 1;
-    else if (spec.repeatCount < 0)
-        spec.repeatCount = -1;
+    if (curve.repeatCount == 0)
+        curve.repeatCount = 1;
+    else if (curve.repeatCount < 0)
+        curve.repeatCount = -1;
 
     // QAbstractAnimation keeps total time in an int; keep every product below INT_MAX.
-    const int directions = spec.autoreverses ? 2 : 1;
-    spec.durationMs = std::min(spec.durationMs, INT_MAX / directions);
-    if (spec.repeatCount > 0)
-        spec.repeatCount = std::min(spec.repeatCount, INT_MAX / (spec.durationMs * directions));
-    return spec;
+    const int directions = curve.autoreverses ? 2 : 1;
+    curve.durationMs = std::min(curve.durationMs, INT_MAX / directions);
+    if (curve.repeatCount > 0)
+        curve.repeatCount = std::min(curve.repeatCount, INT_MAX / (curve.durationMs * directions));
+    return curve;
 }
 
 } // namespace
@@ -55,10 +55,10 @@ KeyedAnimations::~KeyedAnimations()
         running.driver->disconnect(this);
 }
 
-void KeyedAnimations::add(const QString &key, const AnimationSpec &requested)
+void KeyedAnimations::add(const QString &key, const Animation &requested)
 {
-    const std::optional<AnimationSpec> spec = runnable(requested);
-    if (!spec) {
+    const std::optional<Animation> curve = runnable(requested);
+    if (!curve) {
         remove(key);
         return;
     }
@@ -71,12 +71,12 @@ void KeyedAnimations::add(const QString &key, const AnimationSpec &requested)
     auto *driver = new QVariantAnimation(this);
     driver->setStartValue(0.0);
     driver->setEndValue(1.0);
-    driver->setDuration(spec->durationMs * (spec->autoreverses ? 2 : 1));
-    driver->setLoopCount(spec->repeatCount);
+    driver->setDuration(curve->durationMs * (curve->autoreverses ? 2 : 1));
+    driver->setLoopCount(curve->repeatCount);
     connect(driver, &QVariantAnimation::valueChanged, this, &KeyedAnimations::changed);
     connect(driver, &QAbstractAnimation::finished, this,
             [this, key, driver] { finished(key, driver); });
-    m_running.insert(key, Running{*spec, driver});
+    m_running.insert(key, Running{*curve, driver});
 
     if (!m_paused)
         driver->start();
@@ -98,12 +98,12 @@ bool KeyedAnimations::contains(const QString &key) const { return m_running.cont
 
 QStringList KeyedAnimations::keys() const { return m_running.keys(); }
 
-std::optional<AnimationSpec> KeyedAnimations::spec(const QString &key) const
+std::optional<Animation> KeyedAnimations::curve(const QString &key) const
 {
     const auto it = m_running.constFind(key);
     if (it == m_running.cend())
         return std::nullopt;
-    return it->spec;
+    return it->curve;
 }
 
 double KeyedAnimations::value(const QString &key, double fallback) const
@@ -112,12 +112,12 @@ double KeyedAnimations::value(const QString &key, double fallback) const
     if (it == m_running.cend())
         return fallback;
 
-    const AnimationSpec &spec = it->spec;
-    double progress = static_cast<double>(it->driver->currentLoopTime()) / spec.durationMs;
-    if (spec.autoreverses && progress > 1.0)
+    const Animation &curve = it->curve;
+    double progress = static_cast<double>(it->driver->currentLoopTime()) / curve.durationMs;
+    if (curve.autoreverses && progress > 1.0)
         progress = 2.0 - progress;
     progress = std::clamp(progress, 0.0, 1.0);
-    return spec.from + (spec.to - spec.from) * spec.easing.valueForProgress(progress);
+    return curve.from + (curve.to - curve.from) * curve.easing.valueForProgress(progress);
 }
 
 void KeyedAnimations::setPaused(bool paused)

@@ -20,7 +20,7 @@ QEasingCurve easeOut();
 // One animated number. The duration covers one direction: an autoreversing
 // animation plays from -> to and then the same curve back, so one cycle lasts
 // twice durationMs. repeatCount counts cycles; -1 repeats forever.
-struct AnimationSpec {
+struct Animation {
     double from = 0.0;
     double to = 1.0;
     int durationMs = 250;
@@ -28,7 +28,7 @@ struct AnimationSpec {
     int repeatCount = 1;
     QEasingCurve easing{QEasingCurve::Linear};
 
-    friend bool operator==(const AnimationSpec &, const AnimationSpec &) = default;
+    friend bool operator==(const Animation &, const Animation &) = default;
 };
 
 // Animations held by name, in the manner of layer animations: adding under a
@@ -47,12 +47,12 @@ public:
     explicit KeyedAnimations(QObject *parent = nullptr);
     ~KeyedAnimations() override;
 
-    void add(const QString &key, const AnimationSpec &spec);
+    void add(const QString &key, const Animation &curve);
     void remove(const QString &key);
 
     bool contains(const QString &key) const;
     QStringList keys() const;
-    std::optional<AnimationSpec> spec(const QString &key) const;
+    std::optional<Animation> curve(const QString &key) const;
     // The animated value now, or fallback when nothing runs under key.
     double value(const QString &key, double fallback) const;
 
@@ -67,7 +67,7 @@ Q_SIGNALS:
 
 private:
     struct Running {
-        AnimationSpec spec;
+        Animation curve;
         QVariantAnimation *driver = nullptr;
     };
 

@@ -54,12 +54,12 @@ void OrbView::setListening(bool on)
     update();
     m_core.remove(breatheKey);
     if (on) {
-        m_core.add(breatheKey, AnimationSpec{.from = 0.88,
-                                             .to = 1.0,
-                                             .durationMs = 1600,
-                                             .autoreverses = true,
-                                             .repeatCount = -1,
-                                             .easing = easeInEaseOut()});
+        m_core.add(breatheKey, Animation{.from = 0.88,
+                                         .to = 1.0,
+                                         .durationMs = 1600,
+                                         .autoreverses = true,
+                                         .repeatCount = -1,
+                                         .easing = easeInEaseOut()});
     }
 }
 
@@ -67,18 +67,18 @@ void OrbView::pulse()
 {
     if (!m_listening)
         return;
-    m_core.add(pulseKey, AnimationSpec{.from = 1.0,
-                                       .to = 1.35,
-                                       .durationMs = 160,
-                                       .autoreverses = true,
-                                       .repeatCount = 1,
-                                       .easing = easeOut()});
-    m_halo.add(pulseKey, AnimationSpec{.from = 1.0,
-                                       .to = 1.25,
-                                       .durationMs = 240,
-                                       .autoreverses = true,
-                                       .repeatCount = 1,
-                                       .easing = QEasingCurve(QEasingCurve::Linear)});
+    m_core.add(pulseKey, Animation{.from = 1.0,
+                                   .to = 1.35,
+                                   .durationMs = 160,
+                                   .autoreverses = true,
+                                   .repeatCount = 1,
+                                   .easing = easeOut()});
+    m_halo.add(pulseKey, Animation{.from = 1.0,
+                                   .to = 1.25,
+                                   .durationMs = 240,
+                                   .autoreverses = true,
+                                   .repeatCount = 1,
+                                   .easing = QEasingCurve(QEasingCurve::Linear)});
 }
 
 QRectF OrbView::bounds() const { return QRectF(rect().marginsRemoved(overflowMargins())); }

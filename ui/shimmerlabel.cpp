@@ -53,12 +53,12 @@ ShimmerLabel::ShimmerLabel(const QString &text, const QFont &font, QWidget *pare
     connect(&m_animations, &KeyedAnimations::changed, this, qOverload<>(&QWidget::update));
     // Held until shown, so that a label built inside a hidden panel costs no timer.
     m_animations.setPaused(true);
-    m_animations.add(shimmerKey, AnimationSpec{.from = -0.6,
-                                               .to = 1.0,
-                                               .durationMs = 1400,
-                                               .autoreverses = false,
-                                               .repeatCount = -1,
-                                               .easing = QEasingCurve(QEasingCurve::Linear)});
+    m_animations.add(shimmerKey, Animation{.from = -0.6,
+                                           .to = 1.0,
+                                           .durationMs = 1400,
+                                           .autoreverses = false,
+                                           .repeatCount = -1,
+                                           .easing = QEasingCurve(QEasingCurve::Linear)});
 }
 
 QString ShimmerLabel::text() const { return m_text; }

@@ -9,7 +9,7 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
-using ostrel::AnimationSpec;
+using ostrel::Animation;
 using ostrel::KeyedAnimations;
 
 namespace {
@@ -109,7 +109,7 @@ void TestKeyedAnimations::easingFollowsItsBezier_data()
         << ostrel::easeInEaseOut() << QPointF(0.42, 0.0) << QPointF(0.58, 1.0);
     QTest::newRow("ease-out") << ostrel::easeOut() << QPointF(0.0, 0.0) << QPointF(0.58, 1.0);
     QTest::newRow("linear default")
-        << AnimationSpec{}.easing << QPointF(1.0 / 3, 1.0 / 3) << QPointF(2.0 / 3, 2.0 / 3);
+        << Animation{}.easing << QPointF(1.0 / 3, 1.0 / 3) << QPointF(2.0 / 3, 2.0 / 3);
 }
 
 void TestKeyedAnimations::easingFollowsItsBezier()
@@ -153,11 +153,11 @@ void TestKeyedAnimations::runsItsCyclesAndEnds()
 
     KeyedAnimations animations;
     const QString key = u"k"_s;
-    animations.add(key, AnimationSpec{.from = 0.0,
-                                      .to = 10.0,
-                                      .durationMs = durationMs,
-                                      .autoreverses = autoreverses,
-                                      .repeatCount = repeatCount});
+    animations.add(key, Animation{.from = 0.0,
+                                  .to = 10.0,
+                                  .durationMs = durationMs,
+                                  .autoreverses = autoreverses,
+                                  .repeatCount = repeatCount});
     const Recording rec = record(animations, key, 20000);
 
     QVERIFY(rec.ended);
@@ -177,14 +177,13 @@ void TestKeyedAnimations::endlessKeepsLooping()
 {
     KeyedAnimations animations;
     const QString key = u"loop"_s;
-    animations.add(key,
-                   AnimationSpec{.from = 0.0, .to = 1.0, .durationMs = 100, .repeatCount = -1});
+    animations.add(key, Animation{.from = 0.0, .to = 1.0, .durationMs = 100, .repeatCount = -1});
     std::vector<double> values;
     connect(&animations, &KeyedAnimations::changed, this,
             [&] { values.push_back(animations.value(key, -1.0)); });
     QTRY_VERIFY_WITH_TIMEOUT(drops(values, 1.0) >= 3, 20000);
     QVERIFY(animations.contains(key));
-    QCOMPARE(animations.spec(key)->repeatCount, -1);
+    QCOMPARE(animations.curve(key)->repeatCount, -1);
 }
 
 void TestKeyedAnimations::addingUnderAKeyInUseRestarts_data()
@@ -201,16 +200,15 @@ void TestKeyedAnimations::addingUnderAKeyInUseRestarts()
     KeyedAnimations animations;
     const QString key = u"k"_s;
     animations.add(
-        key,
-        AnimationSpec{.from = 0.0, .to = 100.0, .durationMs = 2000, .repeatCount = repeatCount});
+        key, Animation{.from = 0.0, .to = 100.0, .durationMs = 2000, .repeatCount = repeatCount});
     QTRY_VERIFY_WITH_TIMEOUT(animations.value(key, 0.0) > 10.0, 10000);
 
-    const AnimationSpec second{
+    const Animation second{
         .from = 50.0, .to = 60.0, .durationMs = 2000, .repeatCount = repeatCount};
     QSignalSpy changed(&animations, &KeyedAnimations::changed);
     animations.add(key, second);
     QCOMPARE(animations.value(key, 0.0), 50.0);
-    QCOMPARE(animations.spec(key), std::optional(second));
+    QCOMPARE(animations.curve(key), std::optional(second));
     QCOMPARE(animations.keys(), QStringList{key});
     QVERIFY(changed.count() >= 1);
 
@@ -226,7 +224,7 @@ void TestKeyedAnimations::listenersMayChangeKeysDuringAFrame()
     KeyedAnimations animations;
     const QString doomed = u"doomed"_s;
     const QString renewed = u"renewed"_s;
-    const AnimationSpec slow{.from = 0.0, .to = 1.0, .durationMs = 1000, .repeatCount = -1};
+    const Animation slow{.from = 0.0, .to = 1.0, .durationMs = 1000, .repeatCount = -1};
     animations.add(doomed, slow);
     animations.add(renewed, slow);
     int renewals = 0;
@@ -252,12 +250,12 @@ void TestKeyedAnimations::pausingHoldsEverything()
     KeyedAnimations animations;
     const QString early = u"early"_s;
     const QString late = u"late"_s;
-    const AnimationSpec spec{.from = 0.0, .to = 1.0, .durationMs = 3000};
-    animations.add(early, spec);
+    const Animation curve{.from = 0.0, .to = 1.0, .durationMs = 3000};
+    animations.add(early, curve);
     QTRY_VERIFY_WITH_TIMEOUT(animations.value(early, 0.0) > 0.02, 10000);
 
     animations.setPaused(true);
-    animations.add(late, spec);
+    animations.add(late, curve);
     const double held = animations.value(early, 0.0);
     QSignalSpy changed(&animations, &KeyedAnimations::changed);
     QTest::qWait(300);
@@ -300,13 +298,13 @@ void TestKeyedAnimations::inputThatCannotAnimate()
 
     KeyedAnimations animations;
     const QString key = u"k"_s;
-    animations.add(key, AnimationSpec{.from = 5.0, .to = 6.0, .durationMs = 10000});
+    animations.add(key, Animation{.from = 5.0, .to = 6.0, .durationMs = 10000});
     animations.add(
-        key, AnimationSpec{
-                 .from = from, .to = to, .durationMs = durationMs, .repeatCount = repeatCount});
+        key,
+        Animation{.from = from, .to = to, .durationMs = durationMs, .repeatCount = repeatCount});
     QCOMPARE(animations.contains(key), runs);
     if (runs) {
-        QCOMPARE(animations.spec(key)->repeatCount, runningRepeatCount);
+        QCOMPARE(animations.curve(key)->repeatCount, runningRepeatCount);
         QCOMPARE(animations.value(key, -1.0), from);
     } else {
         QCOMPARE(animations.value(key, -1.0), -1.0);

@@ -11,10 +11,10 @@
 #include <cmath>
 #include <optional>
 
-Q_DECLARE_METATYPE(ostrel::AnimationSpec)
+Q_DECLARE_METATYPE(ostrel::Animation)
 
 using namespace Qt::StringLiterals;
-using ostrel::AnimationSpec;
+using ostrel::Animation;
 using ostrel::KeyedAnimations;
 using ostrel::OrbView;
 
@@ -235,13 +235,13 @@ void TestOrbView::breathesOnlyWhileListening()
     QVERIFY(orb.haloAnimations().keys().isEmpty());
 
     orb.setListening(true);
-    QCOMPARE(orb.coreAnimations().spec(breathe),
-             std::optional(AnimationSpec{.from = 0.88,
-                                         .to = 1.0,
-                                         .durationMs = 1600,
-                                         .autoreverses = true,
-                                         .repeatCount = -1,
-                                         .easing = ostrel::easeInEaseOut()}));
+    QCOMPARE(orb.coreAnimations().curve(breathe),
+             std::optional(Animation{.from = 0.88,
+                                     .to = 1.0,
+                                     .durationMs = 1600,
+                                     .autoreverses = true,
+                                     .repeatCount = -1,
+                                     .easing = ostrel::easeInEaseOut()}));
     orb.setListening(false);
     QVERIFY(!orb.coreAnimations().contains(breathe));
     orb.setListening(false);
@@ -281,32 +281,32 @@ void TestOrbView::pulseOnlyWhileListening()
 void TestOrbView::pulseSpecs_data()
 {
     QTest::addColumn<bool>("halo");
-    QTest::addColumn<AnimationSpec>("expected");
+    QTest::addColumn<Animation>("expected");
     QTest::newRow("core") << false
-                          << AnimationSpec{.from = 1.0,
-                                           .to = 1.35,
-                                           .durationMs = 160,
-                                           .autoreverses = true,
-                                           .repeatCount = 1,
-                                           .easing = ostrel::easeOut()};
+                          << Animation{.from = 1.0,
+                                       .to = 1.35,
+                                       .durationMs = 160,
+                                       .autoreverses = true,
+                                       .repeatCount = 1,
+                                       .easing = ostrel::easeOut()};
     QTest::newRow("halo") << true
-                          << AnimationSpec{.from = 1.0,
-                                           .to = 1.25,
-                                           .durationMs = 240,
-                                           .autoreverses = true,
-                                           .repeatCount = 1,
-                                           .easing = QEasingCurve(QEasingCurve::Linear)};
+                          << Animation{.from = 1.0,
+                                       .to = 1.25,
+                                       .durationMs = 240,
+                                       .autoreverses = true,
+                                       .repeatCount = 1,
+                                       .easing = QEasingCurve(QEasingCurve::Linear)};
 }
 
 void TestOrbView::pulseSpecs()
 {
     QFETCH(bool, halo);
-    QFETCH(AnimationSpec, expected);
+    QFETCH(Animation, expected);
     OrbView orb;
     orb.setListening(true);
     orb.pulse();
     const KeyedAnimations &layer = halo ? orb.haloAnimations() : orb.coreAnimations();
-    QCOMPARE(layer.spec(pulse), std::optional(expected));
+    QCOMPARE(layer.curve(pulse), std::optional(expected));
 }
 
 void TestOrbView::pulseDuringPulseRestartsBoth()

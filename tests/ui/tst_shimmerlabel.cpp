@@ -10,7 +10,7 @@
 #include <vector>
 
 using namespace Qt::StringLiterals;
-using ostrel::AnimationSpec;
+using ostrel::Animation;
 using ostrel::KeyedAnimations;
 using ostrel::ShimmerLabel;
 
@@ -69,13 +69,13 @@ void TestShimmerLabel::sweepsFromTheStart()
     const ShimmerLabel label(u"Thinking"_s, QFont());
     QCOMPARE(label.text(), u"Thinking"_s);
     QCOMPARE(label.animations().keys(), QStringList{shimmer});
-    QCOMPARE(label.animations().spec(shimmer),
-             std::optional(AnimationSpec{.from = -0.6,
-                                         .to = 1.0,
-                                         .durationMs = 1400,
-                                         .autoreverses = false,
-                                         .repeatCount = -1,
-                                         .easing = QEasingCurve(QEasingCurve::Linear)}));
+    QCOMPARE(label.animations().curve(shimmer),
+             std::optional(Animation{.from = -0.6,
+                                     .to = 1.0,
+                                     .durationMs = 1400,
+                                     .autoreverses = false,
+                                     .repeatCount = -1,
+                                     .easing = QEasingCurve(QEasingCurve::Linear)}));
     // Not shown yet, so the band waits off the left edge.
     const std::array<double, 3> band = label.bandLocations();
     QCOMPARE(band[0], -0.6);
