@@ -107,8 +107,8 @@ void Palette::place()
 void Palette::present()
 {
     m_field->clear();
+    // Rendering places the panel for its rows.
     render();
-    place();
 
     // A compositor may have come or gone since the last show.
     m_masked = !m_translucent || !x11::compositorRunning();

@@ -8,101 +8,104 @@
 #include <array>
 #include <cstdlib>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 
 namespace ostrel::x11 {
 namespace {
 
-struct Connection {
-    xcb_connection_t *connection = nullptr;
-    xcb_window_t root = 0;
-    int screenNumber = 0;
-};
-
-std::optional<Connection> qtConnection()
+xcb_connection_t *qtConnection()
 {
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
-    if (!x11 || !x11->connection())
-        return std::nullopt;
-    Connection c;
-    c.connection = x11->connection();
-    // Qt opens the display named by $DISPLAY; its default screen is ours.
-    const xcb_setup_t *setup = xcb_get_setup(c.connection);
-    int wanted = 0;
-    if (const char *display = std::getenv("DISPLAY")) {
-        std::string_view name(display);
-        if (const auto dot = name.rfind('.'); dot != std::string_view::npos && name.find(':') < dot)
-            wanted = std::atoi(display + dot + 1);
-    }
-    int index = 0;
-    for (auto it = xcb_setup_roots_iterator(setup); it.rem; xcb_screen_next(&it), ++index) {
-        if (index == wanted || c.root == 0) {
-            c.root = it.data->root;
-            c.screenNumber = index;
-        }
-    }
-    return c.root ? std::optional(c) : std::nullopt;
+    return x11 ? x11->connection() : nullptr;
 }
 
-xcb_atom_t atom(xcb_connection_t *connection, std::string_view name)
+// The screen of $DISPLAY ("host:display.screen"), which Qt opened.
+int screenNumber()
 {
-    const auto cookie = xcb_intern_atom(connection, 0, uint16_t(name.size()), name.data());
-    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
-        xcb_intern_atom_reply(connection, cookie, nullptr), &std::free);
-    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    const char *display = std::getenv("DISPLAY");
+    if (!display)
+        return 0;
+    const std::string_view name(display);
+    const auto colon = name.rfind(':');
+    const auto dot = name.rfind('.');
+    return colon != std::string_view::npos && dot != std::string_view::npos && dot > colon
+               ? std::atoi(display + dot + 1)
+               : 0;
+}
+
+enum Atom { State, SkipTaskbar, SkipPager, Above, Desktop, BlurBehind, CompositorSelection, Count };
+
+// Interned once, all requests sent before the first reply is awaited, so
+// that showing the panel costs no round trips for names.
+const std::array<xcb_atom_t, Count> &atoms(xcb_connection_t *connection)
+{
+    static const std::array<xcb_atom_t, Count> interned = [connection] {
+        const std::array<std::string, Count> names = {
+            "_NET_WM_STATE",
+            "_NET_WM_STATE_SKIP_TASKBAR",
+            "_NET_WM_STATE_SKIP_PAGER",
+            "_NET_WM_STATE_ABOVE",
+            "_NET_WM_DESKTOP",
+            "_KDE_NET_WM_BLUR_BEHIND_REGION",
+            "_NET_WM_CM_S" + std::to_string(screenNumber()),
+        };
+        std::array<xcb_intern_atom_cookie_t, Count> cookies{};
+        for (int i = 0; i < Count; ++i)
+            cookies[i] = xcb_intern_atom(connection, 0, uint16_t(names[i].size()), names[i].data());
+        std::array<xcb_atom_t, Count> result{};
+        for (int i = 0; i < Count; ++i) {
+            std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+                xcb_intern_atom_reply(connection, cookies[i], nullptr), &std::free);
+            result[i] = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+        }
+        return result;
+    }();
+    return interned;
 }
 
 } // namespace
 
 void markPanelWindow(QWidget *window)
 {
-    const auto c = qtConnection();
-    if (!c || !window)
+    xcb_connection_t *connection = qtConnection();
+    if (!connection || !window)
         return;
+    const auto &atom = atoms(connection);
     const xcb_window_t id = xcb_window_t(window->winId());
 
     // Both instance and class name "ostrel", as window rules and our own
     // agent look for it.
     static constexpr char wmClass[] = "ostrel\0ostrel";
-    xcb_change_property(c->connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS,
-                        XCB_ATOM_STRING, 8, sizeof wmClass, wmClass);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING,
+                        8, sizeof wmClass, wmClass);
 
     // Replace, never append: repeated shows must not pile the states up.
-    const std::array<xcb_atom_t, 3> states = {
-        atom(c->connection, "_NET_WM_STATE_SKIP_TASKBAR"),
-        atom(c->connection, "_NET_WM_STATE_SKIP_PAGER"),
-        atom(c->connection, "_NET_WM_STATE_ABOVE"),
-    };
-    xcb_change_property(c->connection, XCB_PROP_MODE_REPLACE, id,
-                        atom(c->connection, "_NET_WM_STATE"), XCB_ATOM_ATOM, 32,
+    const std::array<xcb_atom_t, 3> states = {atom[SkipTaskbar], atom[SkipPager], atom[Above]};
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom[State], XCB_ATOM_ATOM, 32,
                         uint32_t(states.size()), states.data());
 
     const uint32_t allDesktops = 0xFFFFFFFF;
-    xcb_change_property(c->connection, XCB_PROP_MODE_REPLACE, id,
-                        atom(c->connection, "_NET_WM_DESKTOP"), XCB_ATOM_CARDINAL, 32, 1,
-                        &allDesktops);
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom[Desktop], XCB_ATOM_CARDINAL, 32,
+                        1, &allDesktops);
 
     // Compositors that blur ask for this; an empty region means the whole window.
-    xcb_change_property(c->connection, XCB_PROP_MODE_REPLACE, id,
-                        atom(c->connection, "_KDE_NET_WM_BLUR_BEHIND_REGION"), XCB_ATOM_CARDINAL,
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom[BlurBehind], XCB_ATOM_CARDINAL,
                         32, 0, nullptr);
-    xcb_flush(c->connection);
+    xcb_flush(connection);
 }
 
 bool compositorRunning()
 {
-    const auto c = qtConnection();
-    if (!c)
+    xcb_connection_t *connection = qtConnection();
+    if (!connection)
         return false;
-    const std::string name = "_NET_WM_CM_S" + std::to_string(c->screenNumber);
-    const xcb_atom_t selection = atom(c->connection, name);
+    const xcb_atom_t selection = atoms(connection)[CompositorSelection];
     if (selection == XCB_ATOM_NONE)
         return false;
     std::unique_ptr<xcb_get_selection_owner_reply_t, decltype(&std::free)> reply(
-        xcb_get_selection_owner_reply(c->connection,
-                                      xcb_get_selection_owner(c->connection, selection), nullptr),
+        xcb_get_selection_owner_reply(connection, xcb_get_selection_owner(connection, selection),
+                                      nullptr),
         &std::free);
     return reply && reply->owner != XCB_NONE;
 }
