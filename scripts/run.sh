@@ -9,10 +9,17 @@ build=${OSTREL_BUILD_DIR:-$root/build}
 "$root/scripts/build.sh" "$build" -DOSTREL_TESTS=OFF -DOSTREL_BENCH=OFF
 
 export OSTREL_REPO=${OSTREL_REPO:-$root/agent}
+app=""
 node "$root/agent/ostrel/daemon.mjs" &
 daemon=$!
-# The daemon lives exactly as long as the palette.
-trap 'kill "$daemon" 2>/dev/null; wait "$daemon" 2>/dev/null || true' EXIT
+# The daemon lives exactly as long as the palette, and neither outlives this
+# script, however it ends.
+stop() {
+    [ -n "$app" ] && kill "$app" 2>/dev/null
+    kill "$daemon" 2>/dev/null
+    wait 2>/dev/null || true
+}
+trap stop EXIT
 trap 'exit 130' INT TERM
 "$build/ostrel" &
 app=$!
