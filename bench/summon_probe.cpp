@@ -171,6 +171,22 @@ double dmenuColdStart()
     return mapped;
 }
 
+std::string residentMemory(pid_t pid)
+{
+    const std::string path = "/proc/" + std::to_string(pid) + "/status";
+    std::unique_ptr<FILE, decltype(&std::fclose)> file(std::fopen(path.c_str(), "r"), &std::fclose);
+    char line[256];
+    while (file && std::fgets(line, sizeof line, file.get())) {
+        if (std::strncmp(line, "VmRSS:", 6) == 0) {
+            std::string value(line + 6);
+            value.erase(0, value.find_first_not_of(" \t"));
+            value.erase(value.find_last_not_of(" \n") + 1);
+            return value;
+        }
+    }
+    return "unknown";
+}
+
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -218,6 +234,7 @@ int main(int argc, char **argv)
     if (first.painted < 0)
         return 1;
     drain(std::chrono::milliseconds(300));
+    std::printf("resident memory after the first show: %s\n", residentMemory(pid).c_str());
     ::kill(pid, SIGUSR1);
     awaitUnmap(panel);
 
