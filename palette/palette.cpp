@@ -135,7 +135,12 @@ void Palette::dismiss()
 {
     m_pinned = false;
     m_everKey = false;
-    m_monitor.reset();
+    if (m_monitor) {
+        // Escape reaches dismiss() from inside the monitor itself: stop it
+        // seeing keys now, and free it once that event is done with it.
+        QCoreApplication::instance()->removeEventFilter(m_monitor.get());
+        m_monitor.release()->deleteLater();
+    }
     hide();
 }
 
