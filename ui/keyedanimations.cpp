@@ -19,21 +19,22 @@ QEasingCurve cubicBezier(QPointF c1, QPointF c2)
 }
 
 // What actually runs for a requested animation, or nothing when it cannot run.
-std::optional<Animation> runnable(Animation curve)
+std::optional<Animation> runnable(Animation animation)
 {
-    if (curve.durationMs <= 0 || !std::isfinite(curve.from) || !std::isfinite(curve.to))
+    if (animation.durationMs <= 0 || !std::isfinite(animation.from) || !std::isfinite(animation.to))
         return std::nullopt;
-    if (curve.repeatCount == 0)
-        curve.repeatCount = 1;
-    else if (curve.repeatCount < 0)
-        curve.repeatCount = -1;
+    if (animation.repeatCount == 0)
+        animation.repeatCount = 1;
+    else if (animation.repeatCount < 0)
+        animation.repeatCount = -1;
 
     // QAbstractAnimation keeps total time in an int; keep every product below INT_MAX.
-    const int directions = curve.autoreverses ? 2 : 1;
-    curve.durationMs = std::min(curve.durationMs, INT_MAX / directions);
-    if (curve.repeatCount > 0)
-        curve.repeatCount = std::min(curve.repeatCount, INT_MAX / (curve.durationMs * directions));
-    return curve;
+    const int directions = animation.autoreverses ? 2 : 1;
+    animation.durationMs = std::min(animation.durationMs, INT_MAX / directions);
+    if (animation.repeatCount > 0)
+        animation.repeatCount =
+            std::min(animation.repeatCount, INT_MAX / (animation.durationMs * directions));
+    return animation;
 }
 
 } // namespace
@@ -57,8 +58,8 @@ KeyedAnimations::~KeyedAnimations()
 
 void KeyedAnimations::add(const QString &key, const Animation &requested)
 {
-    const std::optional<Animation> curve = runnable(requested);
-    if (!curve) {
+    const std::optional<Animation> animation = runnable(requested);
+    if (!animation) {
         remove(key);
         return;
     }
@@ -71,12 +72,12 @@ void KeyedAnimations::add(const QString &key, const Animation &requested)
     auto *driver = new QVariantAnimation(this);
     driver->setStartValue(0.0);
     driver->setEndValue(1.0);
-    driver->setDuration(curve->durationMs * (curve->autoreverses ? 2 : 1));
-    driver->setLoopCount(curve->repeatCount);
+    driver->setDuration(animation->durationMs * (animation->autoreverses ? 2 : 1));
+    driver->setLoopCount(animation->repeatCount);
     connect(driver, &QVariantAnimation::valueChanged, this, &KeyedAnimations::changed);
     connect(driver, &QAbstractAnimation::finished, this,
             [this, key, driver] { finished(key, driver); });
-    m_running.insert(key, Running{*curve, driver});
+    m_running.insert(key, Running{*animation, driver});
 
     if (!m_paused)
         driver->start();
@@ -98,12 +99,12 @@ bool KeyedAnimations::contains(const QString &key) const { return m_running.cont
 
 QStringList KeyedAnimations::keys() const { return m_running.keys(); }
 
-std::optional<Animation> KeyedAnimations::curve(const QString &key) const
+std::optional<Animation> KeyedAnimations::animation(const QString &key) const
 {
     const auto it = m_running.constFind(key);
     if (it == m_running.cend())
         return std::nullopt;
-    return it->curve;
+    return it->animation;
 }
 
 double KeyedAnimations::value(const QString &key, double fallback) const
@@ -112,12 +113,13 @@ double KeyedAnimations::value(const QString &key, double fallback) const
     if (it == m_running.cend())
         return fallback;
 
-    const Animation &curve = it->curve;
-    double progress = static_cast<double>(it->driver->currentLoopTime()) / curve.durationMs;
-    if (curve.autoreverses && progress > 1.0)
+    const Animation &animation = it->animation;
+    double progress = static_cast<double>(it->driver->currentLoopTime()) / animation.durationMs;
+    if (animation.autoreverses && progress > 1.0)
         progress = 2.0 - progress;
     progress = std::clamp(progress, 0.0, 1.0);
-    return curve.from + (curve.to - curve.from) * curve.easing.valueForProgress(progress);
+    return animation.from +
+           (animation.to - animation.from) * animation.easing.valueForProgress(progress);
 }
 
 void KeyedAnimations::setPaused(bool paused)

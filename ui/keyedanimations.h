@@ -47,12 +47,12 @@ public:
     explicit KeyedAnimations(QObject *parent = nullptr);
     ~KeyedAnimations() override;
 
-    void add(const QString &key, const Animation &curve);
+    void add(const QString &key, const Animation &animation);
     void remove(const QString &key);
 
     bool contains(const QString &key) const;
     QStringList keys() const;
-    std::optional<Animation> curve(const QString &key) const;
+    std::optional<Animation> animation(const QString &key) const;
     // The animated value now, or fallback when nothing runs under key.
     double value(const QString &key, double fallback) const;
 
@@ -67,7 +67,7 @@ Q_SIGNALS:
 
 private:
     struct Running {
-        Animation curve;
+        Animation animation;
         QVariantAnimation *driver = nullptr;
     };
 

@@ -183,7 +183,7 @@ void TestKeyedAnimations::endlessKeepsLooping()
             [&] { values.push_back(animations.value(key, -1.0)); });
     QTRY_VERIFY_WITH_TIMEOUT(drops(values, 1.0) >= 3, 20000);
     QVERIFY(animations.contains(key));
-    QCOMPARE(animations.curve(key)->repeatCount, -1);
+    QCOMPARE(animations.animation(key)->repeatCount, -1);
 }
 
 void TestKeyedAnimations::addingUnderAKeyInUseRestarts_data()
@@ -208,7 +208,7 @@ void TestKeyedAnimations::addingUnderAKeyInUseRestarts()
     QSignalSpy changed(&animations, &KeyedAnimations::changed);
     animations.add(key, second);
     QCOMPARE(animations.value(key, 0.0), 50.0);
-    QCOMPARE(animations.curve(key), std::optional(second));
+    QCOMPARE(animations.animation(key), std::optional(second));
     QCOMPARE(animations.keys(), QStringList{key});
     QVERIFY(changed.count() >= 1);
 
@@ -250,12 +250,12 @@ void TestKeyedAnimations::pausingHoldsEverything()
     KeyedAnimations animations;
     const QString early = u"early"_s;
     const QString late = u"late"_s;
-    const Animation curve{.from = 0.0, .to = 1.0, .durationMs = 3000};
-    animations.add(early, curve);
+    const Animation animation{.from = 0.0, .to = 1.0, .durationMs = 3000};
+    animations.add(early, animation);
     QTRY_VERIFY_WITH_TIMEOUT(animations.value(early, 0.0) > 0.02, 10000);
 
     animations.setPaused(true);
-    animations.add(late, curve);
+    animations.add(late, animation);
     const double held = animations.value(early, 0.0);
     QSignalSpy changed(&animations, &KeyedAnimations::changed);
     QTest::qWait(300);
@@ -304,7 +304,7 @@ void TestKeyedAnimations::inputThatCannotAnimate()
         Animation{.from = from, .to = to, .durationMs = durationMs, .repeatCount = repeatCount});
     QCOMPARE(animations.contains(key), runs);
     if (runs) {
-        QCOMPARE(animations.curve(key)->repeatCount, runningRepeatCount);
+        QCOMPARE(animations.animation(key)->repeatCount, runningRepeatCount);
         QCOMPARE(animations.value(key, -1.0), from);
     } else {
         QCOMPARE(animations.value(key, -1.0), -1.0);

@@ -78,8 +78,8 @@ private Q_SLOTS:
     void breathesOnlyWhileListening();
     void listeningTwiceKeepsTheBreath();
     void pulseOnlyWhileListening();
-    void pulseSpecs_data();
-    void pulseSpecs();
+    void pulseParameters_data();
+    void pulseParameters();
     void pulseDuringPulseRestartsBoth();
     void finishedPulseLeaves();
     void pulseGrowsTheDrawing();
@@ -235,7 +235,7 @@ void TestOrbView::breathesOnlyWhileListening()
     QVERIFY(orb.haloAnimations().keys().isEmpty());
 
     orb.setListening(true);
-    QCOMPARE(orb.coreAnimations().curve(breathe),
+    QCOMPARE(orb.coreAnimations().animation(breathe),
              std::optional(Animation{.from = 0.88,
                                      .to = 1.0,
                                      .durationMs = 1600,
@@ -278,7 +278,7 @@ void TestOrbView::pulseOnlyWhileListening()
     QCOMPARE(orb.haloAnimations().keys(), QStringList{pulse});
 }
 
-void TestOrbView::pulseSpecs_data()
+void TestOrbView::pulseParameters_data()
 {
     QTest::addColumn<bool>("halo");
     QTest::addColumn<Animation>("expected");
@@ -298,7 +298,7 @@ void TestOrbView::pulseSpecs_data()
                                        .easing = QEasingCurve(QEasingCurve::Linear)};
 }
 
-void TestOrbView::pulseSpecs()
+void TestOrbView::pulseParameters()
 {
     QFETCH(bool, halo);
     QFETCH(Animation, expected);
@@ -306,7 +306,7 @@ void TestOrbView::pulseSpecs()
     orb.setListening(true);
     orb.pulse();
     const KeyedAnimations &layer = halo ? orb.haloAnimations() : orb.coreAnimations();
-    QCOMPARE(layer.curve(pulse), std::optional(expected));
+    QCOMPARE(layer.animation(pulse), std::optional(expected));
 }
 
 void TestOrbView::pulseDuringPulseRestartsBoth()

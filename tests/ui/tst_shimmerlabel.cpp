@@ -69,7 +69,7 @@ void TestShimmerLabel::sweepsFromTheStart()
     const ShimmerLabel label(u"Thinking"_s, QFont());
     QCOMPARE(label.text(), u"Thinking"_s);
     QCOMPARE(label.animations().keys(), QStringList{shimmer});
-    QCOMPARE(label.animations().curve(shimmer),
+    QCOMPARE(label.animations().animation(shimmer),
              std::optional(Animation{.from = -0.6,
                                      .to = 1.0,
                                      .durationMs = 1400,
