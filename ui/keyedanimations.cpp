@@ -1,7 +1,9 @@
 #include "ui/keyedanimations.h"
 
+#include <QEvent>
 #include <QPointF>
 #include <QVariantAnimation>
+#include <QWidget>
 
 #include <algorithm>
 #include <climits>
@@ -145,6 +147,24 @@ void KeyedAnimations::setPaused(bool paused)
 }
 
 bool KeyedAnimations::isPaused() const { return m_paused; }
+
+void KeyedAnimations::attachTo(QWidget *view)
+{
+    connect(this, &KeyedAnimations::changed, view, qOverload<>(&QWidget::update));
+    view->installEventFilter(this);
+    setPaused(!view->isVisible());
+}
+
+bool KeyedAnimations::eventFilter(QObject *watched, QEvent *event)
+{
+    // Hiding a window hides its children with it, so these come for every
+    // show and hide the view goes through.
+    if (event->type() == QEvent::Show)
+        setPaused(false);
+    else if (event->type() == QEvent::Hide)
+        setPaused(true);
+    return QObject::eventFilter(watched, event);
+}
 
 void KeyedAnimations::discard(QVariantAnimation *driver)
 {

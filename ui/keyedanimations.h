@@ -9,6 +9,7 @@
 #include <optional>
 
 class QVariantAnimation;
+class QWidget;
 
 namespace ostrel {
 
@@ -61,9 +62,16 @@ public:
     void setPaused(bool paused);
     bool isPaused() const;
 
+    // Makes these the animations of `view`: it repaints on every change, and
+    // they hold still (no timer) whenever it is hidden, from now on.
+    void attachTo(QWidget *view);
+
 Q_SIGNALS:
     // Every frame of every animation, and whenever a name is added or dropped.
     void changed();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     struct Running {

@@ -35,11 +35,8 @@ QMargins OrbView::overflowMargins() { return {overflow, overflow, overflow, over
 OrbView::OrbView(QWidget *parent)
     : QWidget(parent)
 {
-    connect(&m_core, &KeyedAnimations::changed, this, qOverload<>(&QWidget::update));
-    connect(&m_halo, &KeyedAnimations::changed, this, qOverload<>(&QWidget::update));
-    // Not shown yet: animations wait for showEvent instead of ticking unseen.
-    m_core.setPaused(true);
-    m_halo.setPaused(true);
+    m_core.attachTo(this);
+    m_halo.attachTo(this);
 }
 
 void OrbView::setOnClick(std::function<void()> callback) { onClick = std::move(callback); }
@@ -164,20 +161,6 @@ void OrbView::mousePressEvent(QMouseEvent *event)
     // A copy, so the callback may replace itself.
     if (const std::function<void()> callback = onClick)
         callback();
-}
-
-void OrbView::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    m_core.setPaused(false);
-    m_halo.setPaused(false);
-}
-
-void OrbView::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    m_core.setPaused(true);
-    m_halo.setPaused(true);
 }
 
 } // namespace ostrel

@@ -50,9 +50,8 @@ ShimmerLabel::ShimmerLabel(const QString &text, const QFont &font, QWidget *pare
 {
     setFont(font);
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
-    connect(&m_animations, &KeyedAnimations::changed, this, qOverload<>(&QWidget::update));
     // Held until shown, so that a label built inside a hidden panel costs no timer.
-    m_animations.setPaused(true);
+    m_animations.attachTo(this);
     m_animations.add(shimmerKey, Animation{.from = -0.6,
                                            .to = 1.0,
                                            .durationMs = 1400,
@@ -107,7 +106,7 @@ void ShimmerLabel::paintEvent(QPaintEvent *)
     band.setSpread(QGradient::PadSpread);
     // Clear in the label's own colour, so the edges fade without greying.
     band.setColorAt(0.0, colors::withAlpha(full, 0.0));
-    band.setColorAt((stops[1] - stops[0]) / (stops[2] - stops[0]), full);
+    band.setColorAt(0.5, full);
     band.setColorAt(1.0, colors::withAlpha(full, 0.0));
 
     QPainter painter(this);
@@ -115,18 +114,6 @@ void ShimmerLabel::paintEvent(QPaintEvent *)
     painter.setPen(QPen(QBrush(band), 1.0));
     painter.drawText(QRectF(rect()).adjusted(sidePadding, 0, -sidePadding, 0),
                      Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line);
-}
-
-void ShimmerLabel::showEvent(QShowEvent *event)
-{
-    QWidget::showEvent(event);
-    m_animations.setPaused(false);
-}
-
-void ShimmerLabel::hideEvent(QHideEvent *event)
-{
-    QWidget::hideEvent(event);
-    m_animations.setPaused(true);
 }
 
 } // namespace ostrel

@@ -36,8 +36,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
 
 private:
     QString m_text;
