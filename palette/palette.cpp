@@ -60,6 +60,7 @@ Palette::Palette()
     // Translucency must be chosen before the native window exists.
     m_translucent = x11::compositorRunning();
     setAttribute(Qt::WA_TranslucentBackground, m_translucent);
+    m_masked = !m_translucent;
     resize(int(Layout::width), int(Layout::height(1)));
 
     m_field->setPlaceholderText(
@@ -110,9 +111,12 @@ void Palette::present()
     // Rendering places the panel for its rows.
     render();
 
-    // A compositor may have come or gone since the last show.
-    m_masked = !m_translucent || !x11::compositorRunning();
-    updateShape();
+    // A compositor may have come or gone since the last show; a new size
+    // reshapes the window by itself (resizeEvent).
+    if (const bool masked = !m_translucent || !x11::compositorRunning(); masked != m_masked) {
+        m_masked = masked;
+        updateShape();
+    }
     x11::markPanelWindow(this);
     show();
     raise();
@@ -262,8 +266,8 @@ void Palette::paintEvent(QPaintEvent *)
     const QRectF outline = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
     QPainterPath path;
     path.addRoundedRect(outline, Layout::corner, Layout::corner);
-    const QColor background =
-        m_translucent && !m_masked ? QColor(28, 28, 32, 232) : QColor(30, 30, 34);
+    // Unmasked means a compositor blends the translucent background.
+    const QColor background = m_masked ? QColor(30, 30, 34) : QColor(28, 28, 32, 232);
     painter.fillPath(path, background);
     painter.setPen(QPen(QColor(255, 255, 255, int(0.12 * 255)), 1));
     painter.drawPath(path);
