@@ -70,7 +70,6 @@ Palette::Palette()
     fieldFont.setWeight(QFont::Normal);
     m_field->setFont(fieldFont);
     m_field->setFrame(false);
-    m_field->setAttribute(Qt::WA_MacShowFocusRect, false);
     QPalette fieldPalette = m_field->palette();
     fieldPalette.setColor(QPalette::Base, Qt::transparent);
     fieldPalette.setColor(QPalette::Text, colors::label());

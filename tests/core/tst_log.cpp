@@ -3,7 +3,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
