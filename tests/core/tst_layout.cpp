@@ -1,5 +1,6 @@
 #include "palette/layout.h"
 #include "palette/rows.h"
+#include "tests/testkit/testmain.h"
 
 #include <QTest>
 
@@ -105,5 +106,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLayout)
+OSTREL_TEST(TestLayout)
 #include "tst_layout.moc"

@@ -1,5 +1,6 @@
 #include "app/log.h"
 #include "platform/systemlog.h"
+#include "tests/testkit/testmain.h"
 
 #include <QDir>
 #include <QFile>
@@ -232,5 +233,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestLog)
+OSTREL_TEST(TestLog)
 #include "tst_log.moc"

@@ -1,4 +1,5 @@
 #include "platform/signaltrigger.h"
+#include "tests/testkit/testmain.h"
 
 #include <QProcess>
 #include <QSignalSpy>
@@ -82,5 +83,5 @@ private:
     std::unique_ptr<SignalTrigger> m_trigger;
 };
 
-QTEST_GUILESS_MAIN(TestSignalTrigger)
+OSTREL_TEST(TestSignalTrigger)
 #include "tst_signaltrigger.moc"

@@ -1,4 +1,5 @@
 #include "bridge/tarnbridge.h"
+#include "tests/testkit/testmain.h"
 
 #include <QDir>
 #include <QFile>
@@ -209,5 +210,5 @@ private:
     QByteArray m_savedHome;
 };
 
-QTEST_GUILESS_MAIN(TestTarnBridge)
+OSTREL_TEST(TestTarnBridge)
 #include "tst_tarnbridge.moc"

@@ -1,3 +1,4 @@
+#include "tests/testkit/testmain.h"
 #include "ui/keyedanimations.h"
 
 #include <QElapsedTimer>
@@ -311,5 +312,5 @@ void TestKeyedAnimations::inputThatCannotAnimate()
     }
 }
 
-QTEST_MAIN(TestKeyedAnimations)
+OSTREL_TEST(TestKeyedAnimations)
 #include "tst_keyedanimations.moc"

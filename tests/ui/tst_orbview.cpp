@@ -1,3 +1,4 @@
+#include "tests/testkit/testmain.h"
 #include "ui/colors.h"
 #include "ui/orbview.h"
 
@@ -438,5 +439,5 @@ void TestOrbView::hiddenHoldsStill()
     QTRY_VERIFY(core.value(breathe, 0.0) != held);
 }
 
-QTEST_MAIN(TestOrbView)
+OSTREL_TEST(TestOrbView)
 #include "tst_orbview.moc"

@@ -1,3 +1,4 @@
+#include "tests/testkit/testmain.h"
 #include "ui/colors.h"
 #include "ui/shimmerlabel.h"
 
@@ -235,5 +236,5 @@ void TestShimmerLabel::resizingKeepsTheSweep()
     QTRY_VERIFY(label.bandLocations()[0] != before);
 }
 
-QTEST_MAIN(TestShimmerLabel)
+OSTREL_TEST(TestShimmerLabel)
 #include "tst_shimmerlabel.moc"

@@ -3,6 +3,7 @@
 #include "palette/resultlist.h"
 #include "palette/rows.h"
 #include "palette/rowview.h"
+#include "tests/testkit/testmain.h"
 #include "ui/colors.h"
 #include "ui/hoverbutton.h"
 #include "ui/orbview.h"
@@ -459,5 +460,5 @@ private Q_SLOTS:
 
 } // namespace ostrel
 
-QTEST_MAIN(ostrel::TestPalette)
+OSTREL_TEST(ostrel::TestPalette)
 #include "tst_palette.moc"

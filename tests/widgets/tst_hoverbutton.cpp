@@ -1,3 +1,4 @@
+#include "tests/testkit/testmain.h"
 #include "ui/colors.h"
 #include "ui/hoverbutton.h"
 
@@ -201,5 +202,5 @@ void TestHoverButton::staysSmallAndUnfocused()
     QVERIFY(stage.button->tint().isValid());
 }
 
-QTEST_MAIN(TestHoverButton)
+OSTREL_TEST(TestHoverButton)
 #include "tst_hoverbutton.moc"

@@ -1,0 +1,65 @@
+#include "tests/testkit/testmain.h"
+
+#include <QStringList>
+#include <QTest>
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#if OSTREL_TEST_WIDGETS
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
+namespace ostrel::testing {
+namespace {
+
+std::vector<std::pair<const char *, Factory>> &registry()
+{
+    static std::vector<std::pair<const char *, Factory>> tests;
+    return tests;
+}
+
+} // namespace
+
+bool registerTest(const char *name, Factory factory)
+{
+    registry().emplace_back(name, std::move(factory));
+    return true;
+}
+
+} // namespace ostrel::testing
+
+// tst_core [Class] [QtTest options...]: all classes, or only the one named.
+int main(int argc, char *argv[])
+{
+#if OSTREL_TEST_WIDGETS
+    QCoreApplication::setAttribute(Qt::AA_Use96Dpi, true);
+#endif
+    TestApplication app(argc, argv);
+    QTEST_SET_MAIN_SOURCE_PATH
+    const char *only = nullptr;
+    std::vector<char *> args(argv, argv + argc);
+    if (argc > 1 && argv[1][0] != '-') {
+        only = argv[1];
+        args.erase(args.begin() + 1);
+    }
+    int failures = 0;
+    bool ran = false;
+    for (const auto &[name, make] : ostrel::testing::registry()) {
+        if (only && std::strcmp(only, name) != 0)
+            continue;
+        ran = true;
+        const std::unique_ptr<QObject> test = make();
+        failures += QTest::qExec(test.get(), int(args.size()), args.data());
+    }
+    if (only && !ran) {
+        qWarning("no test class named %s", only);
+        return 2;
+    }
+    return failures;
+}
