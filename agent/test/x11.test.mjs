@@ -1,122 +1,83 @@
-// Window skills against a real X server and window manager.
+// Window skills against a real X server and window manager. They move the
+// active window, so they run only inside a private session:
+//   OSTREL_AGENT_X11=1 tests/xvfb-session.sh node --test agent/test/x11.test.mjs
 
-import { describe, it, test, before, after } from 'node:test';
+import { describe, it, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { startDaemon } from '../testkit/daemon.mjs';
-import { missingXPrograms, startX, stopX, openWindow, frameGeometry, workArea, run, waitFor } from '../testkit/xserver.mjs';
+import { execFile, spawn } from 'node:child_process';
+import { waitFor } from '../testkit/daemon.mjs';
+import { answerSentence } from '../ostrel/router.mjs';
 
-const missing = await missingXPrograms();
+const wanted = process.env.OSTREL_AGENT_X11 === '1';
+const run = (program, args) => new Promise((resolve, reject) => {
+  execFile(program, args, { timeout: 10000 }, (err, stdout, stderr) => (err ? reject(new Error(`${program}: ${stderr || err.message}`)) : resolve(stdout)));
+});
+const ask = async (sentence) => (await answerSentence(sentence, { env: process.env })).lines.map((l) => [l.title, l.subtitle]);
+const numbers = (text) => /=\s*(.*)$/m.exec(text)[1].split(',').map(Number);
 
-if (missing) {
-  test('window skills on a private X server', { skip: `X11 test tools ${missing}` }, () => {});
-} else {
-  describe('window skills on a private X server', () => {
-    let x;
-    let daemon;
-    const windows = {};
-
-    before(async () => {
-      x = await startX();
-      daemon = await startDaemon({ env: { DISPLAY: x.display } });
-    });
-    after(async () => {
-      await daemon?.stop();
-      if (x) await stopX(x);
-    });
-
-    const activate = (id) => run('xdotool', ['windowactivate', '--sync', id], x.env);
-    const sameFrame = async (id, want) => {
-      const got = await frameGeometry(x, id);
-      return ['x', 'y', 'width', 'height'].every((k) => got[k] === want[k]) ? got : null;
-    };
-
-    it('says so when there are no windows', async () => {
-      assert.deepEqual((await daemon.ask('what apps are open')).lines.map((l) => l.title), ['No windows are open']);
-      assert.deepEqual((await daemon.ask('left half')).lines.map((l) => l.title), ['No window to move']);
-    });
-
-    it('lists open windows with their class, never the palette panel', async () => {
-      windows.notes = await openWindow(x, { name: 'notes', title: 'Shopping list' });
-      windows.editor = await openWindow(x, { name: 'editor', title: 'Editor' });
-      windows.panel = await openWindow(x, { name: 'ostrel', title: 'Ostrel panel' });
-      await run('xdotool', ['set_window', '--class', 'Ostrel', windows.panel.id], x.env);
-      const wmClass = await run('xprop', ['-id', windows.panel.id, 'WM_CLASS'], x.env);
-      assert.match(wmClass, /"ostrel", "Ostrel"/);
-      await run('xdotool', ['set_window', '--name', 'Café "menu"\nsecond line', windows.editor.id], x.env);
-
-      const doc = await daemon.ask('what apps are open');
-      assert.equal(doc.keepOpen, false);
-      const rows = doc.lines.map((l) => [l.title, l.subtitle]).sort();
-      assert.deepEqual(rows, [['Café "menu" second line', 'Xmessage'], ['Shopping list', 'Xmessage']]);
-      for (const sentence of ['which apps are running', 'list windows']) {
-        const again = await daemon.ask(sentence);
-        assert.equal(again.lines.length, 2, sentence);
-        assert.ok(again.lines.every((l) => !/ostrel/i.test(`${l.title} ${l.subtitle}`)), sentence);
-      }
-    });
-
-    it('moves the window beneath the panel, not the panel', async () => {
-      const area = await workArea(x);
-      const half = Math.floor(area.width / 2);
-      await activate(windows.notes.id);
-      await activate(windows.panel.id);
-      const panelBefore = await frameGeometry(x, windows.panel.id);
-
-      const doc = await daemon.ask('move the window to the left half');
-      assert.deepEqual(doc.lines, [{ title: 'Moved Shopping list', subtitle: 'to the left half' }]);
-      await waitFor(() => sameFrame(windows.notes.id, { x: area.x, y: area.y, width: half, height: area.height }), 'the left half');
-      assert.deepEqual(await frameGeometry(x, windows.panel.id), panelBefore, 'the panel moved');
-    });
-
-    it('moves the active window to each half', async () => {
-      const area = await workArea(x);
-      const halfW = Math.floor(area.width / 2);
-      const halfH = Math.floor(area.height / 2);
-      const cases = [
-        ['right half', 'to the right half', { x: area.x + halfW, y: area.y, width: area.width - halfW, height: area.height }],
-        ['top half', 'to the top half', { x: area.x, y: area.y, width: area.width, height: halfH }],
-        ['bottom half', 'to the bottom half', { x: area.x, y: area.y + halfH, width: area.width, height: area.height - halfH }],
-        ['left half', 'to the left half', { x: area.x, y: area.y, width: halfW, height: area.height }],
-      ];
-      await activate(windows.editor.id);
-      for (const [sentence, where, frame] of cases) {
-        const doc = await daemon.ask(sentence);
-        assert.equal(doc.lines[0].subtitle, where, sentence);
-        assert.match(doc.lines[0].title, /^Moved Café/, sentence);
-        await waitFor(() => sameFrame(windows.editor.id, frame), sentence);
-      }
-    });
-
-    it('maximizes, and restores a maximized window before placing it', async () => {
-      const area = await workArea(x);
-      const isMaximized = async () => /MAXIMIZED_VERT.*MAXIMIZED_HORZ|MAXIMIZED_HORZ.*MAXIMIZED_VERT/.test(
-        await run('xprop', ['-id', windows.notes.id, '_NET_WM_STATE'], x.env));
-      const maximize = async () => {
-        const doc = await daemon.ask('maximise');
-        assert.deepEqual(doc.lines, [{ title: 'Maximized Shopping list', subtitle: 'to fill the screen' }]);
-        await waitFor(isMaximized, 'maximized state');
-      };
-      await activate(windows.notes.id);
-
-      // Maximized windows have thinner decorations; the half must still be
-      // exact once the window is restored.
-      await maximize();
-      await daemon.ask('right half');
-      const half = Math.floor(area.width / 2);
-      await waitFor(() => sameFrame(windows.notes.id, { x: area.x + half, y: area.y, width: area.width - half, height: area.height }), 'the right half');
-      assert.equal(await isMaximized(), false);
-
-      await maximize();
-      const centered = await daemon.ask('center the window');
-      assert.deepEqual(centered.lines, [{ title: 'Moved Shopping list', subtitle: 'to the center' }]);
-      await waitFor(async () => {
-        const g = await frameGeometry(x, windows.notes.id);
-        const middle = (a, b) => Math.abs(a - b) <= 1;
-        return !(await isMaximized())
-          && middle(g.x + g.width / 2, area.x + area.width / 2)
-          && middle(g.y + g.height / 2, area.y + area.height / 2)
-          && g.width < area.width && g.height < area.height;
-      }, 'a centered window');
-    });
-  });
+async function frame(id) {
+  const info = await run('xwininfo', ['-id', id]);
+  const field = (label) => Number(new RegExp(`${label}:\\s*(-?\\d+)`).exec(info)[1]);
+  const [left, right, top, bottom] = numbers(await run('xprop', ['-id', id, '-notype', '_NET_FRAME_EXTENTS']));
+  return [field('Absolute upper-left X') - left, field('Absolute upper-left Y') - top, field('Width') + left + right, field('Height') + top + bottom];
 }
+
+describe('window skills on a real X server', { skip: !wanted && 'moves windows; runs under tests/xvfb-session.sh (ctest -R agent_x11)' }, () => {
+  const clients = [];
+  after(() => clients.forEach((child) => child.kill()));
+
+  async function open(name, title) {
+    const child = spawn('xmessage', ['-name', name, '-title', title, title], { stdio: 'ignore' });
+    clients.push(child);
+    return waitFor(async () => {
+      const found = (await run('xdotool', ['search', '--classname', `^${name}$`]).catch(() => '')).trim().split('\n')[0];
+      const hex = found && `0x${Number(found).toString(16)}`;
+      return hex && (await run('xprop', ['-root', '_NET_CLIENT_LIST'])).split(/[\s,]+/).includes(hex) && hex;
+    }, `window ${name}`);
+  }
+  const activate = (id) => run('xdotool', ['windowactivate', '--sync', id]);
+  const settlesAt = (id, want, what) => waitFor(async () => JSON.stringify(await frame(id)) === JSON.stringify(want), what);
+  const maximized = async (id) => /MAXIMIZED_VERT.*MAXIMIZED_HORZ|MAXIMIZED_HORZ.*MAXIMIZED_VERT/.test(await run('xprop', ['-id', id, '_NET_WM_STATE']));
+
+  it('lists windows and moves the one beneath the palette panel, never the panel', async () => {
+    assert.ok(process.env.DISPLAY, 'DISPLAY is not set: run under tests/xvfb-session.sh');
+    assert.deepEqual(await ask('what apps are open'), [['No windows are open', 'nothing but the desktop']]);
+    assert.deepEqual(await ask('left half'), [['No window to move', 'open a window first']]);
+
+    const notes = await open('notes', 'Shopping list');
+    const editor = await open('editor', 'Editor');
+    const panel = await open('ostrel', 'Ostrel panel');
+    await run('xdotool', ['set_window', '--name', 'Café "menu"\nsecond line', editor]);
+    assert.deepEqual((await ask('which apps are running')).sort(), [['Café "menu" second line', 'Xmessage'], ['Shopping list', 'Xmessage']]);
+
+    const [ax, ay, aw, ah] = numbers(await run('xprop', ['-root', '-notype', '_NET_WORKAREA']));
+    const half = Math.floor(aw / 2);
+    const halfH = Math.floor(ah / 2);
+    await activate(notes);
+    await activate(panel);
+    const panelBefore = await frame(panel);
+    assert.deepEqual(await ask('move the window to the left half'), [['Moved Shopping list', 'to the left half']]);
+    await settlesAt(notes, [ax, ay, half, ah], 'the left half');
+    assert.deepEqual(await frame(panel), panelBefore, 'the panel moved');
+
+    await activate(editor);
+    for (const [sentence, want] of [['top half', [ax, ay, aw, halfH]], ['bottom half', [ax, ay + halfH, aw, ah - halfH]]]) {
+      assert.match((await ask(sentence))[0][0], /^Moved Café/, sentence);
+      await settlesAt(editor, want, sentence);
+    }
+
+    // A maximized window has thinner decorations; the half must still be
+    // exact once it is restored.
+    await activate(notes);
+    assert.deepEqual(await ask('maximise'), [['Maximized Shopping list', 'to fill the screen']]);
+    await waitFor(() => maximized(notes), 'the maximized state');
+    await ask('right half');
+    await settlesAt(notes, [ax + half, ay, aw - half, ah], 'the right half');
+    assert.equal(await maximized(notes), false);
+    assert.deepEqual(await ask('center the window'), [['Moved Shopping list', 'to the center']]);
+    await waitFor(async () => {
+      const [x, y, w, h] = await frame(notes);
+      return Math.abs(x + w / 2 - (ax + aw / 2)) <= 1 && Math.abs(y + h / 2 - (ay + ah / 2)) <= 1 && w < aw;
+    }, 'a centered window');
+  });
+});

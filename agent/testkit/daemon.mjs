@@ -1,8 +1,8 @@
-// Starts real agent daemons for tests: each with its own throw-away HOME,
-// as a child process, and talks to them over loopback HTTP.
+// Real agent daemons for tests: each a child process with its own throw-away
+// HOME, reached over loopback HTTP.
 
 import { spawn } from 'node:child_process';
-import { mkdtemp, readdir, readFile, rm } from 'node:fs/promises';
+import { mkdtemp, rm } from 'node:fs/promises';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
@@ -10,18 +10,13 @@ import { fileURLToPath } from 'node:url';
 import { readDaemonFile } from '../ostrel/daemon-file.mjs';
 
 export const AGENT_ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
-export const DAEMON = path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs');
-export const RESPOND = path.join(AGENT_ROOT, 'ostrel', 'respond.mjs');
 
-export function makeTempDir(prefix = 'ostrel-test-') {
-  return mkdtemp(path.join(os.tmpdir(), prefix));
-}
+export const tempDir = (prefix = 'ostrel-test-') => mkdtemp(path.join(os.tmpdir(), prefix));
+export const removeDir = (dir) => rm(dir, { recursive: true, force: true });
+export const daemonFileIn = (home) => path.join(home, '.ostrel', 'daemon.json');
 
-export function removeDir(dir) {
-  return rm(dir, { recursive: true, force: true });
-}
-
-// process.env with overrides; an override of undefined removes the variable.
+// process.env without what would reach a real desktop; an override of
+// undefined removes the variable.
 export function childEnv(overrides = {}) {
   const env = { ...process.env };
   delete env.DISPLAY;
@@ -34,67 +29,54 @@ export function childEnv(overrides = {}) {
 }
 
 const live = new Set();
-process.on('exit', () => {
-  for (const child of live) child.kill('SIGKILL');
-});
+process.on('exit', () => { for (const child of live) child.kill('SIGKILL'); });
 
 export function exited(child) {
-  if (child.exitCode !== null || child.signalCode !== null) {
-    return Promise.resolve({ code: child.exitCode, signal: child.signalCode });
-  }
+  if (child.exitCode !== null || child.signalCode !== null) return Promise.resolve({ code: child.exitCode, signal: child.signalCode });
   return new Promise((resolve) => child.once('exit', (code, signal) => resolve({ code, signal })));
 }
 
-// Spawns the daemon and resolves once it says it is listening. Resolves
-// with { exited } instead when the daemon quits before that (for tests that
-// expect it to refuse to start).
-export function spawnDaemon({ home, env = {} }) {
-  const child = spawn(process.execPath, [DAEMON], {
+export async function stopChild(child, signal = 'SIGTERM') {
+  if (child.exitCode === null && child.signalCode === null) child.kill(signal);
+  const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
+  const result = await exited(child);
+  clearTimeout(timer);
+  return result;
+}
+
+// ready resolves with { started: true } once the daemon says it listens, or
+// with the exit status when it quits first.
+export function spawnDaemon(home, env = {}) {
+  const child = spawn(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs')], {
     env: childEnv({ HOME: home, ...env }),
     stdio: ['ignore', 'ignore', 'pipe'],
   });
   live.add(child);
   child.once('exit', () => live.delete(child));
-  let stderr = '';
+  let log = '';
   child.stderr.setEncoding('utf8');
-  child.stderr.on('data', (text) => {
-    stderr = (stderr + text).slice(-256 * 1024);
-  });
-  const ready = new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`daemon did not start:\n${stderr}`)), 15000);
-    const onData = () => {
-      if (/listening on 127\.0\.0\.1:\d+/.test(stderr)) {
-        clearTimeout(timer);
-        child.stderr.off('data', onData);
-        resolve({ started: true });
-      }
-    };
-    child.stderr.on('data', onData);
-    child.once('exit', (code, signal) => {
-      clearTimeout(timer);
-      resolve({ started: false, code, signal });
+  const ready = new Promise((resolve) => {
+    child.stderr.on('data', (text) => {
+      log = (log + text).slice(-256 * 1024);
+      if (/listening on 127\.0\.0\.1:\d+/.test(log)) resolve({ started: true });
     });
+    child.once('exit', (code, signal) => resolve({ started: false, code, signal }));
   });
-  return { child, ready, stderr: () => stderr };
+  return { child, ready, stderr: () => log };
 }
 
-export async function startDaemon({ env = {} } = {}) {
-  const home = await makeTempDir();
-  const file = path.join(home, '.ostrel', 'daemon.json');
-  const spawned = spawnDaemon({ home, env });
+export async function startDaemon(env = {}) {
+  const home = await tempDir();
+  const spawned = spawnDaemon(home, env);
   const state = await spawned.ready;
   if (!state.started) throw new Error(`daemon exited (${state.code}):\n${spawned.stderr()}`);
-  const { port, token } = await readDaemonFile(file);
-  const daemon = {
-    home,
-    file,
-    port,
-    token,
-    child: spawned.child,
-    stderr: spawned.stderr,
-    request: (options) => request(port, { token, ...options }),
+  const { port, token } = await readDaemonFile(daemonFileIn(home));
+  const call = (options) => request(port, { token, ...options });
+  return {
+    home, port, token, ...spawned,
+    request: call,
     ask: async (sentence) => {
-      const r = await request(port, { token, method: 'POST', path: '/ask', json: { sentence } });
+      const r = await call({ method: 'POST', path: '/ask', json: { sentence } });
       if (r.status !== 200) throw new Error(`/ask answered ${r.status}: ${r.text}`);
       return r.json;
     },
@@ -103,51 +85,27 @@ export async function startDaemon({ env = {} } = {}) {
       await removeDir(home);
     },
   };
-  return daemon;
 }
 
-export async function stopChild(child, signal = 'SIGTERM') {
-  if (child.exitCode !== null || child.signalCode !== null) return exited(child);
-  child.kill(signal);
-  const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
-  const result = await exited(child);
-  clearTimeout(timer);
-  return result;
-}
-
-// One HTTP request with full control over headers. host: false sends no
-// Host header at all; token: undefined sends no token header.
-export function request(port, {
-  method = 'GET', path: urlPath = '/', token, host, headers = {}, body, json, address = '127.0.0.1', timeoutMs = 10000,
-} = {}) {
+// One HTTP request with full control over headers: host false sends no Host,
+// token undefined sends no token.
+export function request(port, { method = 'GET', path: urlPath = '/', token, host, headers = {}, body, json } = {}) {
   return new Promise((resolve, reject) => {
-    const allHeaders = { ...headers };
-    if (token !== undefined) allHeaders['x-ostrel-token'] = token;
-    let payload = body;
-    if (json !== undefined) {
-      payload = JSON.stringify(json);
-      allHeaders['content-type'] = 'application/json';
-    }
-    if (host !== false) allHeaders.host = host ?? `127.0.0.1:${port}`;
-    const req = http.request({
-      host: address,
-      port,
-      method,
-      path: urlPath,
-      headers: allHeaders,
-      setHost: false,
-      agent: false,
-      timeout: timeoutMs,
-    }, (res) => {
+    const all = { ...headers };
+    if (token !== undefined) all['x-ostrel-token'] = token;
+    if (host !== false) all.host = host ?? `127.0.0.1:${port}`;
+    const payload = json === undefined ? body : JSON.stringify(json);
+    const req = http.request({ host: '127.0.0.1', port, method, path: urlPath, headers: all, setHost: false, agent: false, timeout: 10000 }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
       res.on('end', () => {
         const text = Buffer.concat(chunks).toString('utf8');
         let parsed;
         try { parsed = JSON.parse(text); } catch { parsed = undefined; }
+        // The server may still be refusing the rest of a large body.
+        req.destroy();
         resolve({ status: res.statusCode, headers: res.headers, text, json: parsed });
       });
-      res.on('error', reject);
     });
     req.on('timeout', () => req.destroy(new Error('request timed out')));
     req.on('error', reject);
@@ -155,19 +113,12 @@ export function request(port, {
   });
 }
 
-// Lists the live child processes of a pid (from /proc), to check that no
-// helper program outlives the code that started it.
-export async function childProcesses(pid = process.pid) {
-  const found = [];
-  for (const entry of await readdir('/proc')) {
-    if (!/^\d+$/.test(entry)) continue;
-    try {
-      const stat = await readFile(`/proc/${entry}/stat`, 'utf8');
-      const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
-      if (Number(fields[1]) === pid && fields[0] !== 'Z') found.push(Number(entry));
-    } catch {
-      // The process ended while being read.
-    }
+export async function waitFor(check, what, timeoutMs = 10000) {
+  const deadline = Date.now() + timeoutMs;
+  for (;;) {
+    const value = await check();
+    if (value) return value;
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setTimeout(resolve, 25));
   }
-  return found;
 }

@@ -1,0 +1,112 @@
+// Start-up and shutdown: the daemon file is private and atomic, only its
+// owner removes it, a live daemon is never doubled and a stale file is
+// replaced whatever it points at.
+
+import { describe, it } from 'node:test';
+import assert from 'node:assert/strict';
+import http from 'node:http';
+import net from 'node:net';
+import { chmod, mkdir, readFile, readdir, stat, writeFile } from 'node:fs/promises';
+import path from 'node:path';
+import { tempDir, removeDir, daemonFileIn, spawnDaemon, stopChild, request } from '../testkit/daemon.mjs';
+
+async function withHome(fn) {
+  const home = await tempDir();
+  const children = [];
+  const start = (env) => {
+    const spawned = spawnDaemon(home, env);
+    children.push(spawned.child);
+    return spawned;
+  };
+  try {
+    await fn(home, start);
+  } finally {
+    for (const child of children) await stopChild(child, 'SIGKILL');
+    await removeDir(home);
+  }
+}
+
+const readDoc = async (home) => JSON.parse(await readFile(daemonFileIn(home), 'utf8'));
+const answers = async (doc) => (await request(doc.port, { token: doc.token, path: '/tasks' })).status === 200;
+
+describe('daemon start-up and shutdown', () => {
+  it('writes a private file, tightening the folder, and removes it on a stop signal', async () => {
+    for (const signal of ['SIGTERM', 'SIGINT']) {
+      await withHome(async (home, start) => {
+        await mkdir(path.join(home, '.ostrel'));
+        await chmod(path.join(home, '.ostrel'), 0o755);
+        const daemon = start();
+        assert.equal((await daemon.ready).started, true, daemon.stderr());
+        const doc = await readDoc(home);
+        assert.match(doc.token, /^[0-9a-f]{64}$/);
+        assert.equal((await stat(path.join(home, '.ostrel'))).mode & 0o777, 0o700);
+        assert.equal((await stat(daemonFileIn(home))).mode & 0o777, 0o600);
+        assert.deepEqual(await readdir(path.join(home, '.ostrel')), ['daemon.json'], 'temporary files left behind');
+        assert.ok(await answers(doc));
+        assert.equal((await stopChild(daemon.child, signal)).code, 0, `${signal}: ${daemon.stderr()}`);
+        await assert.rejects(stat(daemonFileIn(home)), `${signal} left the file`);
+      });
+    }
+  });
+
+  it('leaves a file written by another daemon in place when stopping', async () => {
+    await withHome(async (home, start) => {
+      const daemon = start();
+      await daemon.ready;
+      const other = { port: 1, token: 'f'.repeat(64) };
+      await writeFile(daemonFileIn(home), JSON.stringify(other));
+      await stopChild(daemon.child);
+      assert.deepEqual(await readDoc(home), other);
+    });
+  });
+
+  it('refuses to start while the daemon named in the file answers', async () => {
+    await withHome(async (home, start) => {
+      const first = start();
+      await first.ready;
+      const before = await readFile(daemonFileIn(home), 'utf8');
+      const second = start();
+      const state = await second.ready;
+      assert.equal(state.started, false);
+      assert.notEqual(state.code, 0);
+      assert.match(second.stderr(), /already running/);
+      assert.equal(await readFile(daemonFileIn(home), 'utf8'), before, 'the refused daemon touched the file');
+      assert.ok(await answers(JSON.parse(before)), 'the first daemon was hurt');
+    });
+  });
+
+  it('replaces a stale file, whatever it points at', async () => {
+    const held = [];
+    const hung = net.createServer((socket) => held.push(socket.on('error', () => {})));
+    const foreign = http.createServer((req, res) => res.end('<html>hello</html>'));
+    const servers = [hung, foreign];
+    await Promise.all(servers.map((s) => new Promise((resolve) => s.listen(0, '127.0.0.1', resolve))));
+    const closed = net.createServer().listen(0, '127.0.0.1');
+    await new Promise((resolve) => closed.once('listening', resolve));
+    const closedPort = closed.address().port;
+    closed.close();
+    const token = 'a'.repeat(64);
+    const cases = [
+      ['nothing listening', JSON.stringify({ port: closedPort, token })],
+      ['a server that never answers', JSON.stringify({ port: hung.address().port, token })],
+      ['a server that is not an agent', JSON.stringify({ port: foreign.address().port, token })],
+      ['not JSON', '{"port": 12'],
+      ['wrong types', JSON.stringify({ port: '80', token: 5 })],
+    ];
+    try {
+      for (const [name, content] of cases) {
+        await withHome(async (home, start) => {
+          await mkdir(path.join(home, '.ostrel'));
+          await writeFile(daemonFileIn(home), content);
+          const daemon = start();
+          assert.equal((await daemon.ready).started, true, `${name}: ${daemon.stderr()}`);
+          assert.ok(await answers(await readDoc(home)), name);
+        });
+      }
+    } finally {
+      held.forEach((socket) => socket.destroy());
+      foreign.closeAllConnections();
+      servers.forEach((s) => s.close());
+    }
+  });
+});

@@ -1,0 +1,120 @@
+// The sentence parsers, called directly: the calculator, dictated numbers
+// and operators, and timer sentences.
+
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { calculate, parse, arithmeticSkill } from '../ostrel/skills/arithmetic.mjs';
+import { spokenToExpression } from '../ostrel/skills/spoken.mjs';
+import { timerSkill } from '../ostrel/skills/timer.mjs';
+import { TaskRegistry } from '../ostrel/tasks.mjs';
+
+test('calculates with the usual precedence and shows what it read', () => {
+  const cases = [
+    ['12*89', '1068', '12 × 89'],
+    ['2+3*4', '14', '2 + 3 × 4'],
+    ['(2+3)*4', '20', '(2 + 3) × 4'],
+    ['10-4-3', '3', '10 − 4 − 3'],
+    ['2^3^2', '512', '2 ^ 3 ^ 2'],
+    ['2**10', '1024', '2 ^ 10'],
+    ['-2^2', '-4', '−2 ^ 2'],
+    ['2^-1', '0.5', '2 ^ −1'],
+    ['-7 % 3', '-1', '−7 mod 3'],
+    ['3 x 4 ÷ 2', '6', '3 × 4 ÷ 2'],
+    ['.5 + 1.', '1.5', '.5 + 1.'],
+    ['0.1 + 0.2', '0.3', '0.1 + 0.2'],
+    ['2/3', '0.666666666667', '2 ÷ 3'],
+    ['0 * -1', '0', '0 × −1'],
+    ['2^64', '1.84467440737e+19', '2 ^ 64'],
+    ['1/10^9', '1e-9', '1 ÷ 10 ^ 9'],
+  ];
+  for (const [input, result, shown] of cases) {
+    const r = calculate(input);
+    assert.deepEqual([r.ok, r.result, r.shown], [true, result, shown], `${input}: ${r.error}`);
+  }
+});
+
+test('says what is wrong with an expression it cannot calculate', () => {
+  const cases = [
+    ['12**', /missing a number at the end/i],
+    ['(3', /missing “\)”/i],
+    ['3)', /unmatched/i],
+    ['*3', /unexpected “\*”/i],
+    ['3 4', /missing an operator before 4/i],
+    ['1/0', /divide by zero/i],
+    ['5 % 0', /remainder by zero/i],
+    ['10^400', /too large/i],
+    ['(-8)^(1/3)', /not a real number/i],
+    ['2 & 3', /unexpected “&”/i],
+    ['   ', /nothing to calculate/i],
+    [null, /nothing to calculate/i],
+    [`${'('.repeat(120)}1${')'.repeat(120)}`, /too deeply nested/i],
+    ['1+'.repeat(200), /too long/i],
+  ];
+  for (const [input, message] of cases) {
+    const r = calculate(input);
+    assert.equal(r.ok, false, `${input} should fail`);
+    assert.match(r.error, message, input);
+  }
+  assert.equal(parse(['1+1']).ok, false);
+});
+
+test('turns dictated arithmetic into an expression and leaves other sentences alone', () => {
+  const cases = [
+    ['twelve times eighty nine', '12 * 89'],
+    ["what's 2 + 2?", '2 + 2'],
+    ['five divided by four', '5 / 4'],
+    ['ten to the power of three', '10 ^ 3'],
+    ['seven point five minus two', '7.5 - 2'],
+    ['point five times four', '0.5 * 4'],
+    ['one million two hundred thousand and five', '1200005'],
+    ['a hundred and twenty-three', '123'],
+    ['nineteen hundred', '1900'],
+    ['5 million plus 1', '5000000 + 1'],
+    ['nine squared', '9 ^ 2'],
+    ['calculate 1,000 * 3', '1000 * 3'],
+    ['what is zero', '0'],
+    ['twelve eighty nine', '12 89'],
+    ['what is', null],
+    ['process.exit(1)', null],
+    ['__proto__', null],
+    ['2 apples', null],
+    ['set a timer for 5 minutes', null],
+  ];
+  for (const [spoken, expression] of cases) assert.equal(spokenToExpression(spoken), expression, spoken);
+});
+
+test('the calculator row carries the result, or what went wrong, over the expression', () => {
+  assert.deepEqual(arithmeticSkill('12*89').lines, [{ title: '1068', subtitle: '12 × 89' }]);
+  assert.deepEqual(arithmeticSkill('1/0').lines, [{ title: "Can't calculate that", subtitle: "Can't divide by zero: 1 ÷ 0" }]);
+  assert.equal(arithmeticSkill('hello'), null);
+});
+
+test('reads timer and reminder sentences, refusing what it cannot keep', () => {
+  const cases = [
+    ['set a timer for 5 seconds', 'Timer for 5 seconds'],
+    ['timer 5m', 'Timer for 5 minutes'],
+    ['set a timer for one hour thirty minutes', 'Timer for 1 hour 30 minutes'],
+    ['timer for 1 hour and 1 minute', 'Timer for 1 hour 1 minute'],
+    ['timer for half an hour', 'Timer for 30 minutes'],
+    ['timer 1.5 hours', 'Timer for 1 hour 30 minutes'],
+    ['twenty five second timer', 'Timer for 25 seconds'],
+    ['remind me in 10 minutes to stretch', 'Reminder in 10 minutes', 'Stretch'],
+    ['remind me to call the plumber in two hours', 'Reminder in 2 hours', 'Call the plumber'],
+    ['remind me in a minute', 'Reminder in 1 minute', 'Reminder'],
+    ['set a timer', 'How long?'],
+    ['set a timer for 25 hours', 'That timer is too long'],
+    ['timer for 0.2 seconds', 'That timer is too short'],
+  ];
+  const tasks = new TaskRegistry();
+  try {
+    for (const [sentence, title, subtitle] of cases) {
+      const doc = timerSkill(sentence, tasks);
+      assert.equal(doc.lines[0].title, title, sentence);
+      if (subtitle) assert.equal(doc.lines[0].subtitle, subtitle, sentence);
+      assert.equal(doc.keepOpen, /^(Timer|Reminder) /.test(title), sentence);
+      assert.equal(doc.lines[0].taskId !== undefined, doc.keepOpen, sentence);
+    }
+  } finally {
+    tasks.stopAll();
+  }
+});
