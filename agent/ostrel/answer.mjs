@@ -6,10 +6,11 @@ const TITLE_MAX = 80;
 const SUBTITLE_MAX = 120;
 
 // Window titles and reminder texts come from outside; a newline or a control
-// character would break the one-line rows, and a megabyte title would bury
-// the panel.
+// character would break the one-line rows, a bidirectional override would
+// make a title read backwards, and a megabyte title would bury the panel.
 export function clip(text, max) {
   const flat = String(text ?? '')
+    .replace(/[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g, '')
     .replace(/[\u0000-\u001f\u007f-\u009f\u2028\u2029]+/g, ' ')
     .replace(/\s+/g, ' ')
     .trim();

@@ -2,8 +2,9 @@
 // to send. It is private to the user (folder 0700, file 0600) and replaced
 // atomically so a reader never sees half a file.
 
-import { chmod, mkdir, open, readFile, rename, unlink } from 'node:fs/promises';
-import { randomBytes } from 'node:crypto';
+import { constants } from 'node:fs';
+import { chmod, mkdir, open, rename, unlink } from 'node:fs/promises';
+import { createHmac, randomBytes, timingSafeEqual } from 'node:crypto';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
@@ -12,12 +13,26 @@ export function daemonFilePath(home = os.homedir()) {
   return path.join(home, '.ostrel', 'daemon.json');
 }
 
+// Far more than a port and a token; anything larger is not ours.
+const MAX_FILE = 64 * 1024;
+
+// Only a regular file is read, and only so much of it: a symlink to
+// /dev/zero or a FIFO planted at the path must not swamp or stall start-up.
 export async function readDaemonFile(file) {
+  let handle;
   let text;
   try {
-    text = await readFile(file, 'utf8');
+    handle = await open(file, constants.O_RDONLY | constants.O_NOFOLLOW | constants.O_NONBLOCK);
+    const info = await handle.stat();
+    if (!info.isFile() || info.size > MAX_FILE) return null;
+    const buffer = Buffer.alloc(MAX_FILE + 1);
+    const { bytesRead } = await handle.read(buffer, 0, buffer.length, 0);
+    if (bytesRead > MAX_FILE) return null;
+    text = buffer.toString('utf8', 0, bytesRead);
   } catch {
     return null;
+  } finally {
+    await handle?.close().catch(() => {});
   }
   try {
     const doc = JSON.parse(text);
@@ -65,32 +80,40 @@ export async function removeDaemonFileIfOwned(file, token) {
   }
 }
 
-// True when an agent answers, with the file's token, on the file's port.
+export function proofFor(token, challenge) {
+  return createHmac('sha256', token).update(challenge).digest('hex');
+}
+
+// True when the daemon that wrote the file still answers on its port. After
+// an unclean end that port may belong to anyone, another user included, so
+// the token is never sent: the listener must answer a fresh challenge with
+// a proof only the token can make.
 export function probeDaemon({ port, token }, timeoutMs = 1000) {
+  const challenge = randomBytes(32).toString('hex');
+  const expected = Buffer.from(proofFor(token, challenge));
   return new Promise((resolve) => {
     const req = http.request({
       host: '127.0.0.1',
       port,
-      path: '/tasks',
-      method: 'GET',
-      headers: { 'x-ostrel-token': token, host: `127.0.0.1:${port}` },
+      path: '/alive',
+      headers: { 'x-ostrel-challenge': challenge, host: `127.0.0.1:${port}` },
       agent: false,
       timeout: timeoutMs,
     }, (res) => {
-      let size = 0;
-      const chunks = [];
+      let text = '';
+      res.setEncoding('utf8');
       res.on('data', (chunk) => {
-        size += chunk.length;
-        if (size > 1024 * 1024) req.destroy();
-        else chunks.push(chunk);
+        text += chunk;
+        if (text.length > 4096) req.destroy();
       });
       res.on('end', () => {
-        if (res.statusCode !== 200) return resolve(false);
+        let proof;
         try {
-          resolve(Array.isArray(JSON.parse(Buffer.concat(chunks).toString('utf8')).tasks));
+          proof = Buffer.from(String(JSON.parse(text).proof));
         } catch {
-          resolve(false);
+          return resolve(false);
         }
+        return resolve(res.statusCode === 200 && proof.length === expected.length && timingSafeEqual(proof, expected));
       });
       res.on('error', () => resolve(false));
     });

@@ -6,12 +6,12 @@
 import http from 'node:http';
 import { createHash, timingSafeEqual } from 'node:crypto';
 import { answer, row } from './answer.mjs';
+import { proofFor } from './daemon-file.mjs';
 
 export const MAX_BODY = 64 * 1024;
-// After refusing an oversized body the rest is read and dropped for a short
-// while so the client sees the 413 instead of a reset; past this it is cut.
-const DRAIN_LIMIT = 1024 * 1024;
-const DRAIN_MS = 2000;
+// A refused client gets this long to read the answer before its socket,
+// whose unread body would otherwise reset the connection, is destroyed.
+const CLOSE_GRACE_MS = 5000;
 // A client that is slow to send its request loses the connection; the
 // palette sends small requests at once, so these are generous.
 const HEADERS_TIMEOUT_MS = 5000;
@@ -61,11 +61,6 @@ class Aborted extends Error {}
 
 function readBody(req) {
   return new Promise((resolve, reject) => {
-    const declared = Number(req.headers['content-length']);
-    if (Number.isFinite(declared) && declared > MAX_BODY) {
-      reject(new TooLarge());
-      return;
-    }
     const chunks = [];
     let size = 0;
     const onData = (chunk) => {
@@ -87,24 +82,53 @@ function readBody(req) {
   });
 }
 
-function refuseTooLarge(req, res) {
-  send(res, 413, errorBody('Request too large', `bodies are limited to ${MAX_BODY / 1024} KiB`), { connection: 'close' });
-  let drained = 0;
-  const cut = () => req.socket.destroy();
-  const timer = setTimeout(cut, DRAIN_MS);
-  timer.unref();
-  req.on('data', (chunk) => {
-    drained += chunk.length;
-    if (drained > DRAIN_LIMIT) cut();
-  });
-  req.on('close', () => clearTimeout(timer));
-  req.resume();
+const tooLarge = [413, 'Request too large', `bodies are limited to ${MAX_BODY / 1024} KiB`];
+
+// Decides from the request head alone, so that nothing of a refused body is
+// read. Null when the request may go on.
+function refusal(req, port, token) {
+  const hosts = req.rawHeaders.filter((name, i) => i % 2 === 0 && name.toLowerCase() === 'host').length;
+  // With two Host headers, which one a proxy or browser checked is anyone's guess.
+  if (hosts > 1) return [400, 'Duplicate Host header'];
+  if (!hostAllowed(req.headers.host, port)) return [403, 'Forbidden host'];
+  // The liveness check proves the token without it being sent.
+  if (splitPath(req.url) === '/alive') return null;
+  if (!tokenMatches(req.headers['x-ostrel-token'], token)) return [401, 'Missing or wrong token'];
+  if (Number(req.headers['content-length']) > MAX_BODY) return tooLarge;
+  return null;
 }
 
+// Answers and closes the connection without reading on. Node would destroy
+// the socket as soon as the answer is written; with body bytes still unread
+// the kernel then resets the connection, and the reset can overtake the
+// answer. So reading stops, the answer leaves with a FIN, and the socket is
+// destroyed once the client has had time to read it.
+function refuse(req, res, [status, message, detail = '']) {
+  const { socket } = req;
+  req.read(0); // marks the body as consumed, so Node does not drain it
+  req.pause();
+  socket.pause();
+  socket.destroySoon = () => {
+    socket.end();
+    const timer = setTimeout(() => socket.destroy(), CLOSE_GRACE_MS);
+    timer.unref();
+    socket.once('close', () => clearTimeout(timer));
+  };
+  send(res, status, errorBody(message, detail), { connection: 'close' });
+}
+
+const utf8 = new TextDecoder('utf-8', { fatal: true });
+
 function parseAsk(buffer) {
+  let text;
+  try {
+    text = utf8.decode(buffer);
+  } catch {
+    return { ok: false, message: 'The body is not valid UTF-8', detail: 'send {"sentence": "..."} as UTF-8' };
+  }
   let body;
   try {
-    body = JSON.parse(buffer.toString('utf8'));
+    body = JSON.parse(text);
   } catch (err) {
     return { ok: false, message: 'Malformed JSON', detail: String(err.message).slice(0, 100) };
   }
@@ -144,18 +168,19 @@ export function createAgentServer({ token, tasks, ask, log = (line) => process.s
   server.keepAliveTimeout = KEEP_ALIVE_MS;
 
   async function handle(req, res) {
-    const { port } = server.address();
-    if (!hostAllowed(req.headers.host, port)) return send(res, 403, errorBody('Forbidden host'));
-    if (!tokenMatches(req.headers['x-ostrel-token'], token)) return send(res, 401, errorBody('Missing or wrong token'));
-
     const pathname = splitPath(req.url);
+    if (pathname === '/alive') {
+      const challenge = req.headers['x-ostrel-challenge'];
+      if (typeof challenge !== 'string' || !/^[0-9a-f]{32,128}$/.test(challenge)) return send(res, 400, errorBody('Bad challenge'));
+      return send(res, 200, { proof: proofFor(token, challenge) });
+    }
     if (pathname === '/ask') {
       if (req.method !== 'POST') return send(res, 405, errorBody('Method not allowed', 'use POST'), { allow: 'POST' });
       let buffer;
       try {
         buffer = await readBody(req);
       } catch (err) {
-        if (err instanceof TooLarge) return refuseTooLarge(req, res);
+        if (err instanceof TooLarge) return refuse(req, res, tooLarge);
         // The client went away mid-body; there is no one to answer.
         if (err instanceof Aborted || req.destroyed) return undefined;
         throw err;
@@ -184,19 +209,26 @@ export function createAgentServer({ token, tasks, ask, log = (line) => process.s
     return send(res, 404, errorBody('Not found'));
   }
 
-  server.on('request', (req, res) => {
+  // A client that asks for "100 Continue" gets it only once the request head
+  // is accepted; Node would send it at once.
+  const dispatch = (wantsContinue) => (req, res) => {
     const started = process.hrtime.bigint();
     res.on('finish', () => {
       const ms = Number(process.hrtime.bigint() - started) / 1e6;
       log(`${printable(req.method)} ${printable(splitPath(req.url))} ${res.statusCode} ${ms.toFixed(1)}ms`);
     });
-    Promise.resolve()
+    const refused = refusal(req, server.address().port, token);
+    if (refused) return refuse(req, res, refused);
+    if (wantsContinue) res.writeContinue();
+    return Promise.resolve()
       .then(() => handle(req, res))
       .catch((err) => {
         log(`error handling ${printable(req.method)} ${printable(splitPath(req.url))}: ${printable(err?.stack ?? err)}`);
         send(res, 500, errorBody('Internal error', 'the agent hit a bug; it is still running'));
       });
-  });
+  };
+  server.on('request', dispatch(false));
+  server.on('checkContinue', dispatch(true));
 
   server.on('clientError', (err, socket) => {
     if (err.code === 'ECONNRESET' || !socket.writable || socket.destroyed) return socket.destroy();

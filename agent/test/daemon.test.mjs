@@ -4,11 +4,12 @@
 
 import { describe, it } from 'node:test';
 import assert from 'node:assert/strict';
+import { execFileSync, spawn } from 'node:child_process';
 import http from 'node:http';
 import net from 'node:net';
-import { chmod, mkdir, readFile, readdir, stat, writeFile } from 'node:fs/promises';
+import { chmod, mkdir, readFile, readdir, stat, symlink, writeFile } from 'node:fs/promises';
 import path from 'node:path';
-import { tempDir, removeDir, daemonFileIn, spawnDaemon, stopChild, request } from '../testkit/daemon.mjs';
+import { tempDir, removeDir, daemonFileIn, spawnDaemon, stopChild, exited, request, waitFor } from '../testkit/daemon.mjs';
 
 async function withHome(fn) {
   const home = await tempDir();
@@ -29,9 +30,11 @@ async function withHome(fn) {
 const readDoc = async (home) => JSON.parse(await readFile(daemonFileIn(home), 'utf8'));
 const answers = async (doc) => (await request(doc.port, { token: doc.token, path: '/tasks' })).status === 200;
 
-describe('daemon start-up and shutdown', () => {
+describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
   it('writes a private file, tightening the folder, and removes it on a stop signal', async () => {
-    for (const signal of ['SIGTERM', 'SIGINT']) {
+    // The last row also loses its standard error first: logging must
+    // neither throw nor spin, and the daemon must keep answering.
+    for (const [signal, stderrGone] of [['SIGTERM', false], ['SIGINT', false], ['SIGHUP', true]]) {
       await withHome(async (home, start) => {
         await mkdir(path.join(home, '.ostrel'));
         await chmod(path.join(home, '.ostrel'), 0o755);
@@ -42,22 +45,55 @@ describe('daemon start-up and shutdown', () => {
         assert.equal((await stat(path.join(home, '.ostrel'))).mode & 0o777, 0o700);
         assert.equal((await stat(daemonFileIn(home))).mode & 0o777, 0o600);
         assert.deepEqual(await readdir(path.join(home, '.ostrel')), ['daemon.json'], 'temporary files left behind');
-        assert.ok(await answers(doc));
+        if (stderrGone) daemon.child.stderr.destroy();
+        for (let i = 0; i < 3; i += 1) assert.ok(await answers(doc));
         assert.equal((await stopChild(daemon.child, signal)).code, 0, `${signal}: ${daemon.stderr()}`);
         await assert.rejects(stat(daemonFileIn(home)), `${signal} left the file`);
       });
     }
   });
 
-  it('leaves a file written by another daemon in place when stopping', async () => {
+  it('stops, leaving the file alone, once the file names another daemon', async () => {
     await withHome(async (home, start) => {
       const daemon = start();
       await daemon.ready;
       const other = { port: 1, token: 'f'.repeat(64) };
       await writeFile(daemonFileIn(home), JSON.stringify(other));
-      await stopChild(daemon.child);
+      assert.equal((await exited(daemon.child)).code, 0);
       assert.deepEqual(await readDoc(home), other);
     });
+  });
+
+  it('leaves exactly one daemon when several start at once', async () => {
+    await withHome(async (home, start) => {
+      const daemons = [start(), start(), start(), start()];
+      await Promise.all(daemons.map((d) => d.ready));
+      await waitFor(() => daemons.filter((d) => d.child.exitCode === null).length === 1, 'a single survivor');
+      assert.ok(await answers(await readDoc(home)));
+    });
+  });
+
+  it('never hands the token to whoever holds the port of a stale file', async () => {
+    // As root the impostor runs as another user, as it would in the wild.
+    const asOther = process.getuid() === 0 ? ['setpriv', '--reuid=65534', '--regid=65534', '--clear-groups'] : [];
+    const impostor = `require('http').createServer((q, s) => { console.log(JSON.stringify(q.headers)); s.end('{"tasks":[]}'); })
+      .listen(0, '127.0.0.1', function () { console.log(this.address().port); })`;
+    const [command, ...args] = [...asOther, process.execPath, '-e', impostor];
+    const other = spawn(command, args, { cwd: '/', stdio: ['ignore', 'pipe', 'inherit'] });
+    let heard = '';
+    other.stdout.on('data', (d) => { heard += d; });
+    try {
+      const port = Number(await waitFor(() => /^\d+\n/.exec(heard)?.[0], 'the impostor'));
+      await withHome(async (home, start) => {
+        await mkdir(path.join(home, '.ostrel'));
+        await writeFile(daemonFileIn(home), JSON.stringify({ port, token: 'c'.repeat(64) }));
+        const daemon = start();
+        assert.equal((await daemon.ready).started, true, daemon.stderr());
+        assert.ok(!heard.includes('c'.repeat(64)), 'the token went to the impostor');
+      });
+    } finally {
+      other.kill();
+    }
   });
 
   it('refuses to start while the daemon named in the file answers', async () => {
@@ -92,14 +128,19 @@ describe('daemon start-up and shutdown', () => {
       ['a server that is not an agent', JSON.stringify({ port: foreign.address().port, token })],
       ['not JSON', '{"port": 12'],
       ['wrong types', JSON.stringify({ port: '80', token: 5 })],
+      ['a symlink to /dev/zero', (file) => symlink('/dev/zero', file)],
+      ['a FIFO', (file) => execFileSync('mkfifo', [file])],
+      ['a huge sparse file', (file) => execFileSync('truncate', ['-s', '512M', file])],
     ];
     try {
       for (const [name, content] of cases) {
         await withHome(async (home, start) => {
           await mkdir(path.join(home, '.ostrel'));
-          await writeFile(daemonFileIn(home), content);
+          await (typeof content === 'function' ? content(daemonFileIn(home)) : writeFile(daemonFileIn(home), content));
           const daemon = start();
           assert.equal((await daemon.ready).started, true, `${name}: ${daemon.stderr()}`);
+          const peak = /VmHWM:\s*(\d+) kB/.exec(await readFile(`/proc/${daemon.child.pid}/status`, 'utf8'))[1];
+          assert.ok(peak < 200 * 1024, `${name}: ${peak} kB resident`);
           assert.ok(await answers(await readDoc(home)), name);
         });
       }

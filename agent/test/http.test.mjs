@@ -22,7 +22,34 @@ function raw(port, text) {
   });
 }
 
-describe('agent HTTP surface', () => {
+// Sends a request head announcing a 1 GB body, then body bytes as fast as
+// the server takes them, until it closes its side or 64 MiB have gone.
+function refusal(port, head) {
+  return new Promise((resolve) => {
+    const socket = net.connect({ host: '127.0.0.1', port });
+    let reply = '';
+    let written = 0;
+    let open = true;
+    const chunk = Buffer.alloc(1024 * 1024, 'x');
+    socket.setEncoding('utf8');
+    socket.on('data', (d) => { reply += d; });
+    socket.on('error', () => {});
+    const finish = (ended) => { open = false; socket.destroy(); resolve({ reply, written, ended }); };
+    socket.on('end', () => finish(true));
+    socket.on('close', () => open && finish(false));
+    socket.on('drain', () => pump());
+    const pump = () => {
+      while (open && written < 64 * 1024 * 1024) {
+        written += chunk.length;
+        if (!socket.write(chunk)) return;
+      }
+      if (open) finish(false);
+    };
+    socket.on('connect', () => { socket.write(`${head}content-length: 1000000000\r\n\r\n`); pump(); });
+  });
+}
+
+describe('agent HTTP surface', { timeout: 120000 }, () => {
   let daemon;
   before(async () => { daemon = await startDaemon(); });
   after(() => daemon?.stop());
@@ -48,6 +75,27 @@ describe('agent HTTP surface', () => {
     const refused = await request(port, { token: 'nope', method: 'POST', path: '/ask', json: { sentence: 'set a timer for 5 minutes' } });
     assert.equal(refused.status, 401);
     assert.deepEqual((await daemon.request({ path: '/tasks' })).json.tasks, [], 'a refused request started a task');
+  });
+
+  it('refuses before reading the body: no 100 Continue, and the connection closes', async () => {
+    const { port, token } = daemon;
+    const cases = [
+      [`Host: 127.0.0.1:${port}\r\nexpect: 100-continue\r\n`, 401],
+      [`Host: evil.example\r\nx-ostrel-token: ${token}\r\n`, 403],
+      [`Host: 127.0.0.1:${port}\r\nx-ostrel-token: ${token}\r\nexpect: 100-continue\r\n`, 413],
+    ];
+    for (const [headers, status] of cases) {
+      const r = await refusal(port, `POST /ask HTTP/1.1\r\n${headers}`);
+      assert.match(r.reply, new RegExp(`^HTTP/1\\.1 ${status} `), headers);
+      assert.ok(r.ended && r.written < 64 * 1024 * 1024, `${status}: the server read ${r.written} bytes of the body`);
+    }
+    // An authorised client waiting for 100 Continue gets it.
+    const body = '{"sentence": "2+2"}';
+    const continued = await raw(port, `POST /ask HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\nx-ostrel-token: ${token}\r\n`
+      + `expect: 100-continue\r\nconnection: close\r\ncontent-length: ${body.length}\r\n\r\n${body}`);
+    assert.match(continued, /^HTTP\/1\.1 100 Continue\r\n\r\nHTTP\/1\.1 200 /);
+    // A client that sends its whole oversized body anyway still sees the 413.
+    for (let i = 0; i < 5; i += 1) assert.equal((await post(Buffer.alloc(10 * 1024 * 1024, 'x'))).status, 413);
   });
 
   it('listens on 127.0.0.1 only', async () => {
@@ -81,6 +129,7 @@ describe('agent HTTP surface', () => {
       ['[]', /json object/i],
       ['{"goal": "2+2"}', /missing "sentence"/i],
       ['{"sentence": 42}', /must be a string/i],
+      [Buffer.from('{"sentence": "2+2\xff"}', 'latin1'), /utf-8/i],
     ];
     for (const [body, message] of cases) {
       const r = await post(body);
@@ -109,6 +158,8 @@ describe('agent HTTP surface', () => {
   it('survives garbage, huge headers and clients that stall or quit', async () => {
     assert.match(await raw(daemon.port, '\u0000 not http\r\n\r\n'), /^HTTP\/1\.1 400 /);
     assert.match(await raw(daemon.port, `GET /tasks HTTP/1.1\r\nx-big: ${'a'.repeat(40 * 1024)}\r\n\r\n`), /^HTTP\/1\.1 431 /);
+    const twoHosts = `GET /tasks HTTP/1.1\r\nHost: 127.0.0.1:${daemon.port}\r\nHost: evil.example\r\nx-ostrel-token: ${daemon.token}\r\n\r\n`;
+    assert.match(await raw(daemon.port, twoHosts), /^HTTP\/1\.1 400 /);
     const stalled = net.connect({ host: '127.0.0.1', port: daemon.port });
     stalled.on('error', () => {});
     stalled.write(`POST /ask HTTP/1.1\r\nHost: 127.0.0.1:${daemon.port}\r\nx-ostrel-token: ${daemon.token}\r\ncontent-length: 100\r\n\r\n{"sen`);

@@ -26,10 +26,14 @@ test('calculates with the usual precedence and shows what it read', () => {
     ['0 * -1', '0', '0 × −1'],
     ['2^64', '1.84467440737e+19', '2 ^ 64'],
     ['1/10^9', '1e-9', '1 ÷ 10 ^ 9'],
+    ['0x10', '16', '0x10'],
+    ['1e3 * 2', '2000', '1e3 × 2'],
   ];
   for (const [input, result, shown] of cases) {
     const r = calculate(input);
     assert.deepEqual([r.ok, r.result, r.shown], [true, result, shown], `${input}: ${r.error}`);
+    // What it prints, it reads back.
+    assert.equal(calculate(result).result, result, `${input} printed ${result}`);
   }
 });
 
@@ -43,6 +47,7 @@ test('says what is wrong with an expression it cannot calculate', () => {
     ['1/0', /divide by zero/i],
     ['5 % 0', /remainder by zero/i],
     ['10^400', /too large/i],
+    ['1e400', /too large/i],
     ['(-8)^(1/3)', /not a real number/i],
     ['2 & 3', /unexpected “&”/i],
     ['   ', /nothing to calculate/i],
@@ -74,6 +79,9 @@ test('turns dictated arithmetic into an expression and leaves other sentences al
     ['calculate 1,000 * 3', '1000 * 3'],
     ['what is zero', '0'],
     ['twelve eighty nine', '12 89'],
+    ['what is 0x10', '0x10'],
+    ['point', null],
+    ['seven point', null],
     ['what is', null],
     ['process.exit(1)', null],
     ['__proto__', null],
@@ -98,6 +106,15 @@ test('reads timer and reminder sentences, refusing what it cannot keep', () => {
     ['timer for half an hour', 'Timer for 30 minutes'],
     ['timer 1.5 hours', 'Timer for 1 hour 30 minutes'],
     ['twenty five second timer', 'Timer for 25 seconds'],
+    ['set a timer for an hour and a half', 'Timer for 1 hour 30 minutes'],
+    ['timer for one and a half hours', 'Timer for 1 hour 30 minutes'],
+    ['timer for a quarter of an hour', 'Timer for 15 minutes'],
+    ['timer for 90 minutes', 'Timer for 1 hour 30 minutes'],
+    ['timer for 1e3 seconds', 'Timer for 16 minutes 40 seconds'],
+    ['timer for 0x10 seconds', 'Didn’t understand “0x10 seconds”'],
+    ['set a timer for five', 'Didn’t understand “5”'],
+    ['remind me as soon as possible in 5 minutes', 'Reminder in 5 minutes', 'As soon as possible'],
+    ['remind me in 10 minutes to \u202estretch\u2066', 'Reminder in 10 minutes', 'Stretch'],
     ['remind me in 10 minutes to stretch', 'Reminder in 10 minutes', 'Stretch'],
     ['remind me to call the plumber in two hours', 'Reminder in 2 hours', 'Call the plumber'],
     ['remind me in a minute', 'Reminder in 1 minute', 'Reminder'],

@@ -47,7 +47,7 @@ describe('window skills on a real X server', { skip: !wanted && 'moves windows; 
     const notes = await open('notes', 'Shopping list');
     const editor = await open('editor', 'Editor');
     const panel = await open('ostrel', 'Ostrel panel');
-    await run('xdotool', ['set_window', '--name', 'Café "menu"\nsecond line', editor]);
+    await run('xdotool', ['set_window', '--name', 'Café "menu"\nsecond line\u202e', editor]);
     assert.deepEqual((await ask('which apps are running')).sort(), [['Café "menu" second line', 'Xmessage'], ['Shopping list', 'Xmessage']]);
 
     const [ax, ay, aw, ah] = numbers(await run('xprop', ['-root', '-notype', '_NET_WORKAREA']));

@@ -56,6 +56,7 @@ export function spawnDaemon(home, env = {}) {
   let log = '';
   child.stderr.setEncoding('utf8');
   const ready = new Promise((resolve) => {
+    setTimeout(() => resolve({ started: false, code: 'still starting after 15 s' }), 15000).unref();
     child.stderr.on('data', (text) => {
       log = (log + text).slice(-256 * 1024);
       if (/listening on 127\.0\.0\.1:\d+/.test(log)) resolve({ started: true });

@@ -32,7 +32,9 @@ function fail(error) {
 
 export function tokenize(text) {
   const tokens = [];
-  const number = /\d+(?:\.\d*)?|\.\d+/y;
+  // Exponents are read because results are printed with them; hexadecimal
+  // because "0x10" would otherwise read as 0 × 10.
+  const number = /0x[0-9a-f]+|(?:\d+(?:\.\d*)?|\.\d+)(?:e[+-]?\d+)?/iy;
   let i = 0;
   while (i < text.length) {
     const c = text[i];

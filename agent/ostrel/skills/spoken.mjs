@@ -40,6 +40,7 @@ class SpokenNumber {
     }
     const { last } = this;
     if (word === 'point') {
+      this.pointFirst = last === null;
       this.decimals = '';
       this.last = 'point';
       return true;
@@ -89,7 +90,11 @@ class SpokenNumber {
 
   text() {
     const whole = String(this.total + this.group);
-    return this.decimals ? `${whole}.${this.decimals}` : whole;
+    if (this.decimals === null) return whole;
+    if (this.decimals) return `${whole}.${this.decimals}`;
+    // "point" with no digit after it is no number: the word stays, so the
+    // sentence is not understood rather than read as another number.
+    return this.pointFirst ? 'point' : `${whole} point`;
   }
 }
 
@@ -98,7 +103,7 @@ class SpokenNumber {
 export function numberWordsToDigits(text) {
   const parts = String(text).toLowerCase()
     .replace(/([a-z])-(?=[a-z])/g, '$1 ')
-    .match(/\d+(?:\.\d+)?|[a-z]+|\S/g) ?? [];
+    .match(/0x[0-9a-f]+|\d+(?:\.\d+)?(?:e[+-]?\d+)?|[a-z]+|\S/g) ?? [];
   const out = [];
   let current = new SpokenNumber();
   const flush = () => {
@@ -149,9 +154,10 @@ const PHRASES = [
   [/\bclose (?:paren|parenthesis|bracket)\b/g, ' ) '],
 ];
 
-// Only digits, operator symbols and the letter x (as in 3 x 4) may be left
+// Only numbers, operator symbols and the letter x (as in 3 x 4) may be left
 // once words are translated; anything else means the sentence was not maths.
 const MATHS_ONLY = /^[\d.\s+\-−–*×x·/÷^%()]*$/;
+const LITERAL = /0x[0-9a-f]+|\d+(?:\.\d+)?e[+-]?\d+/g;
 
 export function spokenToExpression(sentence) {
   let text = String(sentence).toLowerCase().trim();
@@ -160,6 +166,6 @@ export function spokenToExpression(sentence) {
   for (const [pattern, symbol] of PHRASES) text = text.replace(pattern, symbol);
   if (/[a-z]/.test(text.replace(/\bx\b/g, ''))) text = numberWordsToDigits(text);
   text = text.replace(/\s+/g, ' ').trim();
-  if (!/\d/.test(text) || !MATHS_ONLY.test(text)) return null;
+  if (!/\d/.test(text) || !MATHS_ONLY.test(text.replace(LITERAL, '0'))) return null;
   return text;
 }

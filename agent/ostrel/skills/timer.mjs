@@ -14,10 +14,18 @@ const UNITS = [
   { pattern: /^(?:s|sec|secs|second|seconds)$/, ms: 1e3, short: 's', long: 'second' },
 ];
 
-const AMOUNT = String.raw`(\d+(?:\.\d+)?|an?|half an?)`;
-const UNIT = String.raw`(h|hrs?|hours?|m|mins?|minutes?|s|secs?|seconds?)`;
-const DURATION = new RegExp(String.raw`\b${AMOUNT}\s*${UNIT}\b`, 'g');
-const DURATION_PHRASE = new RegExp(String.raw`(?:\b(?:in|for|after)\s+)?${AMOUNT}\s*${UNIT}\b(?:\s+and\b)?`, 'g');
+// An amount is a number (glued to its unit or not, "and a half" after it
+// allowed) or words: "a", "an", "half an", "a quarter of an", "3 quarters
+// of an". "and a half" may also follow the unit: "an hour and a half".
+const NUMBER = String.raw`\d+(?:\.\d+)?(?:e[+-]?\d+)?`;
+const WORDS = String.raw`an?|half\s+an?|(?:a\s+)?quarter\s+of\s+an?|\d+\s+quarters\s+of\s+an?`;
+const UNIT = String.raw`h|hrs?|hours?|m|mins?|minutes?|s|secs?|seconds?`;
+const DURATION = String.raw`(?<![\w.])(?:(${NUMBER})(\s+and\s+a\s+half)?\s*|(${WORDS})\s+)(${UNIT})\b(\s+and\s+a\s+half\b)?`;
+const PHRASE = new RegExp(String.raw`(?:\b(?:in|for|after)\s+)?${DURATION}(?:\s+and\b)?`, 'g');
+// What no duration took: any number in a timer sentence ("0x10 seconds",
+// "5 minutes 20"), a number by a unit in a reminder, whose text is free.
+const UNREAD = new RegExp(String.raw`\S*\d\S*(?:\s+(?:${UNIT})\b)?`);
+const UNREAD_IN_REMINDER = new RegExp(String.raw`\S*\d\S*\s+(?:${UNIT})\b`);
 
 export function isTimerRequest(sentence) {
   return INTENT.test(sentence.toLowerCase());
@@ -27,17 +35,23 @@ function unitOf(word) {
   return UNITS.find((u) => u.pattern.test(word));
 }
 
-// Milliseconds named in the sentence ("1 hour 30 minutes" adds up), or null.
-export function parseDuration(text) {
-  let total = 0;
-  let found = false;
-  for (const [, amount, unitWord] of text.matchAll(DURATION)) {
-    const unit = unitOf(unitWord);
-    const n = amount.startsWith('half') ? 0.5 : /^an?$/.test(amount) ? 1 : Number(amount);
-    total += n * unit.ms;
-    found = true;
-  }
-  return found ? Math.round(total) : null;
+function wordAmount(words) {
+  if (words.startsWith('half')) return 0.5;
+  const quarters = /^(\d+)\s+quarters/.exec(words);
+  if (quarters) return Number(quarters[1]) / 4;
+  return words.includes('quarter') ? 0.25 : 1;
+}
+
+// The milliseconds the sentence names ("1 hour 30 minutes" adds up), or
+// null, and the sentence without them.
+export function readDuration(text) {
+  let total = null;
+  const rest = text.replace(PHRASE, (...[, number, numberHalf, words, unitWord, unitHalf]) => {
+    const amount = (number === undefined ? wordAmount(words) : Number(number)) + (numberHalf || unitHalf ? 0.5 : 0);
+    total += amount * unitOf(unitWord).ms;
+    return ' ';
+  });
+  return { ms: total === null ? null : Math.round(total), rest };
 }
 
 function plural(n, word) {
@@ -59,15 +73,14 @@ export function formatDuration(ms, style = 'short') {
   return parts.join(' ');
 }
 
-function reminderText(text) {
-  const rest = text
+function reminderText(rest) {
+  const text = rest
     .replace(/^.*?\bremind me\b/, '')
-    .replace(DURATION_PHRASE, ' ')
     .replace(/\s+/g, ' ')
     .trim()
     .replace(/^(?:to|about|that|of)\s+/, '')
     .replace(/[\s.!?,]+$/, '');
-  const clipped = clip(rest, 60);
+  const clipped = clip(text, 60);
   return clipped ? clipped[0].toUpperCase() + clipped.slice(1) : 'Reminder';
 }
 
@@ -76,12 +89,15 @@ export function timerSkill(sentence, tasks) {
     return single('Timers need the Ostrel agent running', 'start it with: node agent/ostrel/daemon.mjs');
   }
   const text = numberWordsToDigits(sentence);
-  const durationMs = parseDuration(text);
+  const { ms: durationMs, rest } = readDuration(text);
+  const reminding = /\bremind me\b/.test(text);
+  const unread = (reminding ? UNREAD_IN_REMINDER : UNREAD).exec(rest);
+  if (unread) return single(`Didn’t understand “${clip(unread[0], 40)}”`, 'try: set a timer for 5 minutes');
   if (durationMs === null) return single('How long?', 'try: set a timer for 5 minutes');
   if (durationMs < 1000) return single('That timer is too short', 'timers run for at least 1 second');
   if (durationMs > MAX_DURATION_MS) return single('That timer is too long', 'timers run for at most 24 hours');
 
-  const reminder = /\bremind me\b/.test(text) ? reminderText(text) : null;
+  const reminder = reminding ? reminderText(rest) : null;
   const short = formatDuration(durationMs, 'short');
   const long = formatDuration(durationMs, 'long');
   const started = tasks.startTimed({
