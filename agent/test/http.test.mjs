@@ -6,46 +6,29 @@ import assert from 'node:assert/strict';
 import net from 'node:net';
 import { startDaemon, request } from '../testkit/daemon.mjs';
 
-// Writes raw bytes and collects the reply until the server closes the
-// connection (or 5 s pass).
-function raw(port, text) {
+// Writes raw bytes, then (with pump) body bytes as fast as the server takes
+// them, until it closes its side, 64 MiB have gone or 5 s have passed.
+function raw(port, text, { pump = false } = {}) {
   return new Promise((resolve) => {
     const socket = net.connect({ host: '127.0.0.1', port });
-    let reply = '';
-    const done = () => { clearTimeout(timer); socket.destroy(); resolve(reply); };
-    const timer = setTimeout(done, 5000);
-    socket.setEncoding('utf8');
-    socket.on('data', (d) => { reply += d; });
-    socket.on('close', done);
-    socket.on('error', done);
-    socket.on('connect', () => socket.write(text));
-  });
-}
-
-// Sends a request head announcing a 1 GB body, then body bytes as fast as
-// the server takes them, until it closes its side or 64 MiB have gone.
-function refusal(port, head) {
-  return new Promise((resolve) => {
-    const socket = net.connect({ host: '127.0.0.1', port });
-    let reply = '';
-    let written = 0;
-    let open = true;
     const chunk = Buffer.alloc(1024 * 1024, 'x');
-    socket.setEncoding('utf8');
-    socket.on('data', (d) => { reply += d; });
-    socket.on('error', () => {});
-    const finish = (ended) => { open = false; socket.destroy(); resolve({ reply, written, ended }); };
-    socket.on('end', () => finish(true));
-    socket.on('close', () => open && finish(false));
-    socket.on('drain', () => pump());
-    const pump = () => {
-      while (open && written < 64 * 1024 * 1024) {
-        written += chunk.length;
+    const r = { reply: '', written: 0, ended: false };
+    const done = () => { clearTimeout(timer); socket.destroy(); resolve(r); };
+    const timer = setTimeout(done, 5000);
+    const more = () => {
+      while (pump && !socket.destroyed && r.written < 64 * 1024 * 1024) {
+        r.written += chunk.length;
         if (!socket.write(chunk)) return;
       }
-      if (open) finish(false);
+      if (pump) done();
     };
-    socket.on('connect', () => { socket.write(`${head}content-length: 1000000000\r\n\r\n`); pump(); });
+    socket.setEncoding('utf8');
+    socket.on('data', (d) => { r.reply += d; });
+    socket.on('end', () => { r.ended = true; done(); });
+    socket.on('close', done);
+    socket.on('error', done);
+    socket.on('drain', more);
+    socket.on('connect', () => { socket.write(text); more(); });
   });
 }
 
@@ -85,7 +68,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
       [`Host: 127.0.0.1:${port}\r\nx-ostrel-token: ${token}\r\nexpect: 100-continue\r\n`, 413],
     ];
     for (const [headers, status] of cases) {
-      const r = await refusal(port, `POST /ask HTTP/1.1\r\n${headers}`);
+      const r = await raw(port, `POST /ask HTTP/1.1\r\n${headers}content-length: 1000000000\r\n\r\n`, { pump: true });
       assert.match(r.reply, new RegExp(`^HTTP/1\\.1 ${status} `), headers);
       assert.ok(r.ended && r.written < 64 * 1024 * 1024, `${status}: the server read ${r.written} bytes of the body`);
     }
@@ -93,7 +76,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
     const body = '{"sentence": "2+2"}';
     const continued = await raw(port, `POST /ask HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\nx-ostrel-token: ${token}\r\n`
       + `expect: 100-continue\r\nconnection: close\r\ncontent-length: ${body.length}\r\n\r\n${body}`);
-    assert.match(continued, /^HTTP\/1\.1 100 Continue\r\n\r\nHTTP\/1\.1 200 /);
+    assert.match(continued.reply, /^HTTP\/1\.1 100 Continue\r\n\r\nHTTP\/1\.1 200 /);
     // A client that sends its whole oversized body anyway still sees the 413.
     for (let i = 0; i < 5; i += 1) assert.equal((await post(Buffer.alloc(10 * 1024 * 1024, 'x'))).status, 413);
   });
@@ -116,7 +99,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
     const chunk = `4000\r\n${'y'.repeat(0x4000)}\r\n`;
     const chunked = await raw(daemon.port, `POST /ask HTTP/1.1\r\nHost: 127.0.0.1:${daemon.port}\r\nx-ostrel-token: ${daemon.token}\r\n`
       + `transfer-encoding: chunked\r\n\r\n${chunk.repeat(6)}`);
-    assert.match(chunked, /^HTTP\/1\.1 413 /);
+    assert.match(chunked.reply, /^HTTP\/1\.1 413 /);
     const fits = await post(JSON.stringify({ sentence: `2+2${' '.repeat(64 * 1024 - 20)}` }));
     assert.equal(fits.status, 200);
     await stillAnswers();
@@ -156,10 +139,10 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
   });
 
   it('survives garbage, huge headers and clients that stall or quit', async () => {
-    assert.match(await raw(daemon.port, '\u0000 not http\r\n\r\n'), /^HTTP\/1\.1 400 /);
-    assert.match(await raw(daemon.port, `GET /tasks HTTP/1.1\r\nx-big: ${'a'.repeat(40 * 1024)}\r\n\r\n`), /^HTTP\/1\.1 431 /);
+    assert.match((await raw(daemon.port, '\u0000 not http\r\n\r\n')).reply, /^HTTP\/1\.1 400 /);
+    assert.match((await raw(daemon.port, `GET /tasks HTTP/1.1\r\nx-big: ${'a'.repeat(40 * 1024)}\r\n\r\n`)).reply, /^HTTP\/1\.1 431 /);
     const twoHosts = `GET /tasks HTTP/1.1\r\nHost: 127.0.0.1:${daemon.port}\r\nHost: evil.example\r\nx-ostrel-token: ${daemon.token}\r\n\r\n`;
-    assert.match(await raw(daemon.port, twoHosts), /^HTTP\/1\.1 400 /);
+    assert.match((await raw(daemon.port, twoHosts)).reply, /^HTTP\/1\.1 400 /);
     const stalled = net.connect({ host: '127.0.0.1', port: daemon.port });
     stalled.on('error', () => {});
     stalled.write(`POST /ask HTTP/1.1\r\nHost: 127.0.0.1:${daemon.port}\r\nx-ostrel-token: ${daemon.token}\r\ncontent-length: 100\r\n\r\n{"sen`);

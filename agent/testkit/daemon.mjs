@@ -69,23 +69,12 @@ export function spawnDaemon(home, env = {}) {
 export async function startDaemon(env = {}) {
   const home = await tempDir();
   const spawned = spawnDaemon(home, env);
-  const state = await spawned.ready;
-  if (!state.started) throw new Error(`daemon exited (${state.code}):\n${spawned.stderr()}`);
+  if (!(await spawned.ready).started) throw new Error(`daemon did not start:\n${spawned.stderr()}`);
   const { port, token } = await readDaemonFile(daemonFileIn(home));
   const call = (options) => request(port, { token, ...options });
-  return {
-    home, port, token, ...spawned,
-    request: call,
-    ask: async (sentence) => {
-      const r = await call({ method: 'POST', path: '/ask', json: { sentence } });
-      if (r.status !== 200) throw new Error(`/ask answered ${r.status}: ${r.text}`);
-      return r.json;
-    },
-    stop: async () => {
-      await stopChild(spawned.child);
-      await removeDir(home);
-    },
-  };
+  const ask = async (sentence) => (await call({ method: 'POST', path: '/ask', json: { sentence } })).json;
+  const stop = async () => { await stopChild(spawned.child); await removeDir(home); };
+  return { home, port, token, ...spawned, request: call, ask, stop };
 }
 
 // One HTTP request with full control over headers: host false sends no Host,
@@ -101,11 +90,8 @@ export function request(port, { method = 'GET', path: urlPath = '/', token, host
       res.on('data', (c) => chunks.push(c));
       res.on('end', () => {
         const text = Buffer.concat(chunks).toString('utf8');
-        let parsed;
-        try { parsed = JSON.parse(text); } catch { parsed = undefined; }
-        // The server may still be refusing the rest of a large body.
-        req.destroy();
-        resolve({ status: res.statusCode, headers: res.headers, text, json: parsed });
+        req.destroy(); // the server may still be refusing the rest of a large body
+        resolve({ status: res.statusCode, text, json: /^[[{]/.test(text) ? JSON.parse(text) : undefined });
       });
     });
     req.on('timeout', () => req.destroy(new Error('request timed out')));
