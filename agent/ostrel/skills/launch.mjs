@@ -4,6 +4,7 @@
 // only ever compared with names, never run or passed on.
 
 import { spawn } from 'node:child_process';
+import { readdirSync, readFileSync, closeSync } from 'node:fs';
 import { answer, row, single } from '../answer.mjs';
 import { applications, findProgram } from '../desktop.mjs';
 import { rank, closest, SCORE } from '../match.mjs';
@@ -30,10 +31,34 @@ async function terminalCommand(argv, env) {
   return null;
 }
 
+// Node opens every descriptor close-on-exec, so one without that flag was
+// inherited from whoever started the agent and is not the agent's to use;
+// left open it would leak into every application opened from here.
+let inheritedClosed = false;
+function closeInheritedDescriptors() {
+  if (inheritedClosed) return;
+  inheritedClosed = true;
+  let fds;
+  try {
+    fds = readdirSync('/proc/self/fd').map(Number).filter((fd) => fd > 2);
+  } catch {
+    return;
+  }
+  for (const fd of fds) {
+    try {
+      const flags = /^flags:\s*([0-7]+)/m.exec(readFileSync(`/proc/self/fdinfo/${fd}`, 'utf8'))?.[1];
+      if (flags !== undefined && (Number.parseInt(flags, 8) & 0o2000000) === 0) closeSync(fd);
+    } catch {
+      // Already gone (the descriptor of the listing itself).
+    }
+  }
+}
+
 // Starts the program in its own session with nothing of the agent's but
 // the environment: no shell, standard streams on /dev/null, no other
-// descriptors (Node opens everything close-on-exec).
+// descriptors.
 function startDetached([file, ...args], { env, cwd }) {
+  closeInheritedDescriptors();
   return new Promise((resolve) => {
     let child;
     try {
