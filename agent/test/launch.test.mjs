@@ -224,8 +224,10 @@ describe('opening through the daemon', () => {
   });
 
   it('opens from the reply script too, passing on no descriptor it was given', async () => {
-    // fd 3 is an extra pipe the reply script inherits without close-on-exec.
-    const child = spawn(process.execPath, [RESPOND, 'open', 'writer'], { env, stdio: ['ignore', 'pipe', 'ignore', 'pipe'] });
+    // fd 40 is an extra pipe the reply script inherits without close-on-exec
+    // (Node itself marks a few low ones close-on-exec at start-up).
+    const stdio = ['ignore', 'pipe', 'ignore', ...new Array(37).fill('ignore'), 'pipe'];
+    const child = spawn(process.execPath, [RESPOND, 'open', 'writer'], { env, stdio });
     let stdout = '';
     child.stdout.on('data', (d) => { stdout += d; });
     await new Promise((resolve) => child.once('close', resolve));
