@@ -3,10 +3,10 @@
 // one of the application folders (or a folder inside them) has changed, so
 // a warm request costs a few stat calls.
 
-import { readdir, readFile, stat, access, constants } from 'node:fs/promises';
-import { statSync } from 'node:fs';
+import { readdir, stat, access, constants } from 'node:fs/promises';
+import { statSync, openSync, readSync, closeSync } from 'node:fs';
 import path from 'node:path';
-import { prepare } from './match.mjs';
+import { prepare, own } from './match.mjs';
 
 const MAX_FILE_BYTES = 64 * 1024;
 const MAX_DEPTH = 4;
@@ -157,13 +157,13 @@ export async function parseEntry(text, { id, file, env, suffixes, desktops }) {
   const idBase = id.replace(/\.desktop$/, '');
   return {
     entry: {
-      id,
-      file,
-      name,
-      generic,
-      argv,
+      id: own(id),
+      file: own(file),
+      name: own(name),
+      generic: own(generic),
+      argv: argv.map(own),
       terminal: flag('Terminal'),
-      workDir: path.isAbsolute(workDir) ? workDir : '',
+      workDir: path.isAbsolute(workDir) ? own(workDir) : '',
       fields: prepare({
         names: [name, plainName],
         ids: [idBase, idBase.split('.').pop(), path.basename(argv[0])],
@@ -204,10 +204,17 @@ async function listDir(root, dirs, files) {
   await walk(root, '', 0);
 }
 
-async function readSmall(file) {
-  const s = await stat(file);
-  if (s.size > MAX_FILE_BYTES) return null;
-  return readFile(file, 'utf8');
+// Read synchronously: a few hundred small files cost a few milliseconds
+// this way, several times more through the thread pool's round trips.
+const readBuffer = Buffer.alloc(MAX_FILE_BYTES + 1);
+function readSmall(file) {
+  const fd = openSync(file, 'r');
+  try {
+    const bytesRead = readSync(fd, readBuffer, 0, readBuffer.length, 0);
+    return bytesRead > MAX_FILE_BYTES ? null : readBuffer.toString('utf8', 0, bytesRead);
+  } finally {
+    closeSync(fd);
+  }
 }
 
 // Every shown application. An id found in an earlier folder hides the same
@@ -235,7 +242,7 @@ export async function scanApplications(env) {
       const index = next++;
       const { id, file } = pending[index];
       try {
-        const text = await readSmall(file);
+        const text = readSmall(file);
         if (text !== null) entries[index] = (await parseEntry(text, { id, file, env, suffixes, desktops })).entry;
       } catch {
         // Unreadable or vanished: not shown.

@@ -15,33 +15,45 @@ export const SCORE = {
   typo2: 40,
 };
 
+// A copy that does not keep the text it was cut from alive: names are cut
+// out of whole desktop files, which the list must not hold on to.
+export function own(text) {
+  return text.length < 13 ? text : JSON.parse(JSON.stringify(text));
+}
+
 export function normalize(text) {
   return String(text ?? '').toLowerCase().normalize('NFC').replace(/\s+/g, ' ').trim();
 }
 
 // Optimal-string-alignment distance (edits, with a swap of neighbours as
 // one edit), giving up as soon as it must exceed max: most candidates are
-// nowhere near, and this runs for every one of them on every request.
+// nowhere near, and this runs for every one of them on every request. The
+// three rows are reused between calls.
+let rows = [new Int32Array(64), new Int32Array(64), new Int32Array(64)];
 export function editDistance(a, b, max = Infinity) {
   if (Math.abs(a.length - b.length) > max) return max + 1;
   if (a === b) return 0;
-  let prev2 = null;
-  let prev = Array.from({ length: b.length + 1 }, (_, j) => j);
+  const n = b.length;
+  if (rows[0].length <= n) rows = [0, 1, 2].map(() => new Int32Array(n * 2 + 2));
+  let [prev2, prev, cur] = rows;
+  for (let j = 0; j <= n; j += 1) prev[j] = j;
   for (let i = 1; i <= a.length; i += 1) {
-    const cur = [i];
+    cur[0] = i;
     let rowMin = i;
-    for (let j = 1; j <= b.length; j += 1) {
-      const cost = a[i - 1] === b[j - 1] ? 0 : 1;
-      let d = Math.min(prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + cost);
-      if (prev2 && i > 1 && j > 1 && a[i - 1] === b[j - 2] && a[i - 2] === b[j - 1]) d = Math.min(d, prev2[j - 2] + 1);
-      cur.push(d);
+    const ca = a.charCodeAt(i - 1);
+    for (let j = 1; j <= n; j += 1) {
+      const cb = b.charCodeAt(j - 1);
+      let d = prev[j - 1] + (ca === cb ? 0 : 1);
+      if (prev[j] + 1 < d) d = prev[j] + 1;
+      if (cur[j - 1] + 1 < d) d = cur[j - 1] + 1;
+      if (i > 1 && j > 1 && ca === b.charCodeAt(j - 2) && a.charCodeAt(i - 2) === cb && prev2[j - 2] + 1 < d) d = prev2[j - 2] + 1;
+      cur[j] = d;
       if (d < rowMin) rowMin = d;
     }
     if (rowMin > max) return max + 1;
-    prev2 = prev;
-    prev = cur;
+    [prev2, prev, cur] = [prev, cur, prev2];
   }
-  return prev[b.length];
+  return prev[n];
 }
 
 // Edits allowed for a query of this length: short words are too easy to
@@ -60,9 +72,10 @@ function wordsOf(text) {
 // names (shown names), ids (program, class or file names) and keywords
 // (keywords, generic names).
 export function prepare({ names = [], ids = [], keywords = [] }) {
-  const norm = (list) => [...new Set(list.map(normalize).filter(Boolean))];
+  const norm = (list) => [...new Set(list.map(normalize).filter(Boolean))].map(own);
   const n = norm(names);
-  return { names: n, words: n.map(wordsOf), ids: norm(ids), keywords: norm(keywords) };
+  const k = norm(keywords);
+  return { names: n, words: n.map(wordsOf), ids: norm(ids), keywords: k, keywordWords: k.map(wordsOf) };
 }
 
 export function score(query, fields) {
@@ -80,9 +93,10 @@ export function score(query, fields) {
     else if (best < SCORE.prefix && query.length >= 3 && id.startsWith(query)) best = Math.max(best, SCORE.wordStart);
   }
   if (best >= SCORE.keyword) return best;
-  for (const keyword of fields.keywords) {
+  for (let k = 0; k < fields.keywords.length; k += 1) {
+    const keyword = fields.keywords[k];
     if (keyword === query) return SCORE.keyword;
-    if (query.length >= 3 && (keyword.startsWith(query) || wordsOf(keyword).some((w) => w.startsWith(query)))) best = SCORE.keywordPrefix;
+    if (query.length >= 3 && (keyword.startsWith(query) || fields.keywordWords[k].some((w) => w.startsWith(query)))) best = SCORE.keywordPrefix;
   }
   if (best > 0 || budget === 0) return best;
   let distance = budget + 1;
