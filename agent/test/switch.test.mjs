@@ -33,19 +33,19 @@ if (missing) {
     const root = async (prop) => Number(/(?:= |window id # )(0x[0-9a-f]+|\d+)/.exec(await run('xprop', ['-root', prop], x.env))?.[1]);
     const isActive = (id) => async () => (await root('_NET_ACTIVE_WINDOW')) === Number(id);
 
-    it('activates the best match by title or class, never the panel', async () => {
+    it('activates the best match by title or class, never the panel, and leaves other requests alone', async () => {
       const cases = [
-        ['switch to shopping', 'notes', 'Switched to Shopping list'],
-        ['go to Editor', 'editor', 'Switched to Editor'],
-        ['show shoping lst', 'notes', 'Switched to Shopping list'],
-        ['focus the editor window', 'editor', 'Switched to Editor'],
-        ['switch to notes', 'notes', 'Switched to Shopping list'],
+        ['switch to shopping', 'notes', /^Switched to Shopping list$/], ['go to Editor', 'editor', /^Switched to Editor$/],
+        ['show shoping lst', 'notes', /^Switched to Shopping list$/], ['focus the editor window', 'editor', /^Switched to Editor$/],
+        ['switch to notes', 'notes', /^Switched to Shopping list$/], ['switch to ostrel', null, /^No window matches "ostrel"$/],
+        ['go to the moon', null, /^No window matches "moon"$/], ['show battery', null, /battery/i],
+        ['show me the open apps', null, /^(Shopping list|Editor)$/],
       ];
       for (const [sentence, target, title] of cases) {
         await run('xdotool', ['windowactivate', '--sync', win.panel.id], x.env);
         const doc = await daemon.ask(sentence);
-        assert.deepEqual(doc.lines.map((l) => l.title), [title], sentence);
-        await waitFor(isActive(win[target].id), `${target} active after "${sentence}"`);
+        for (const line of doc.lines) assert.match(line.title, title, sentence);
+        if (target) await waitFor(isActive(win[target].id), `${target} active after "${sentence}"`);
       }
     });
 
@@ -55,19 +55,6 @@ if (missing) {
       await waitFor(async () => (await root('_NET_CURRENT_DESKTOP')) === 0, 'desktop 0');
       assert.equal((await daemon.ask('switch to editor')).lines[0].title, 'Switched to Editor');
       await waitFor(async () => (await root('_NET_CURRENT_DESKTOP')) === 1 && (await isActive(win.editor.id)()), 'editor on desktop 1');
-    });
-
-    it('says so when nothing matches, and leaves other requests to their skills', async () => {
-      const cases = [
-        ['switch to ostrel', /^No window matches "ostrel"$/],
-        ['go to the moon', /^No window matches "moon"$/],
-        ['show battery', /battery/i],
-        ['show me the open apps', /^(Shopping list|Editor)$/],
-      ];
-      for (const [sentence, title] of cases) {
-        const doc = await daemon.ask(sentence);
-        for (const line of doc.lines) assert.match(line.title, title, sentence);
-      }
     });
   });
 }
