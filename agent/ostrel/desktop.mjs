@@ -120,8 +120,9 @@ function localised(keys, key, suffixes) {
 }
 
 export async function findProgram(program, env) {
+  // A relative path would depend on the agent's working folder.
   const candidates = program.includes('/')
-    ? [program]
+    ? [program].filter((file) => path.isAbsolute(file))
     : (env.PATH ?? '').split(':').filter((dir) => path.isAbsolute(dir)).map((dir) => path.join(dir, program));
   for (const file of candidates) {
     try {
