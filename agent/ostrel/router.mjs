@@ -8,6 +8,8 @@ import { placementFor, placementSkill } from './skills/placement.mjs';
 import { isBatteryRequest, batterySkill } from './skills/battery.mjs';
 import { isTimerRequest, timerSkill } from './skills/timer.mjs';
 import { fallbackSkill } from './skills/fallback.mjs';
+import { launchTarget, launchSkill, bareLaunch } from './skills/launch.mjs';
+import { switchTarget, switchSkill } from './skills/switch.mjs';
 
 export const MAX_SENTENCE = 2000;
 
@@ -19,11 +21,17 @@ export async function answerSentence(sentence, { tasks = null, env = process.env
   if (text === '') return fallbackSkill();
   try {
     if (isTimerRequest(text)) return timerSkill(text, tasks);
+    // "open the battery monitor" names an application, not the battery;
+    // "show battery" and "show windows" stay with their skills.
+    const app = launchTarget(text);
+    if (app) return await launchSkill(app, env);
     if (isBatteryRequest(text)) return await batterySkill(env);
     const place = placementFor(text);
     if (place) return await placementSkill(place, env);
     if (isAppsRequest(text)) return await appsSkill(env);
-    return arithmeticSkill(text) ?? fallbackSkill();
+    const window = switchTarget(text);
+    if (window) return await switchSkill(window, env);
+    return arithmeticSkill(text) ?? (await bareLaunch(text, env)) ?? fallbackSkill();
   } catch (err) {
     // Skills report problems as rows; reaching here is a bug, but the user
     // still gets a row rather than a dead palette.

@@ -1,0 +1,124 @@
+// Opening applications by name: "open firefox", "launch the terminal", or
+// just "firefox". The program comes from the application's desktop entry
+// and is started directly, detached from the agent; what the user typed is
+// only ever compared with names, never run or passed on.
+
+import { spawn } from 'node:child_process';
+import { readdirSync, readFileSync, closeSync } from 'node:fs';
+import { answer, row, single } from '../answer.mjs';
+import { applications, findProgram } from '../desktop.mjs';
+import { rank, closest, SCORE } from '../match.mjs';
+
+const MAX_TIES = 6;
+const INTENT = /^(?:please\s+)?(?:open|launch|start)\s+(?:up\s+)?(?:the\s+|my\s+)?(.+?)(?:\s+(?:app|application|program))?(?:\s+please)?[\s.!]*$/i;
+
+// Terminal emulators tried for Terminal=true entries, with the option that
+// makes each one run a command.
+const TERMINALS = [
+  ['x-terminal-emulator', ['-e']], ['xterm', ['-e']], ['urxvt', ['-e']], ['alacritty', ['-e']],
+  ['kitty', []], ['foot', []], ['konsole', ['-e']], ['xfce4-terminal', ['-x']], ['gnome-terminal', ['--']],
+];
+
+export function launchTarget(sentence) {
+  return INTENT.exec(sentence)?.[1] ?? null;
+}
+
+async function terminalCommand(argv, env) {
+  for (const [program, option] of TERMINALS) {
+    const file = await findProgram(program, env);
+    if (file) return [file, ...option, ...argv];
+  }
+  return null;
+}
+
+// Node opens every descriptor close-on-exec, so one without that flag was
+// inherited from whoever started the agent and is not the agent's to use;
+// left open it would leak into every application opened from here.
+let inheritedClosed = false;
+function closeInheritedDescriptors() {
+  if (inheritedClosed) return;
+  inheritedClosed = true;
+  let fds;
+  try {
+    fds = readdirSync('/proc/self/fd').map(Number).filter((fd) => fd > 2);
+  } catch {
+    return;
+  }
+  for (const fd of fds) {
+    try {
+      const flags = /^flags:\s*([0-7]+)/m.exec(readFileSync(`/proc/self/fdinfo/${fd}`, 'utf8'))?.[1];
+      if (flags !== undefined && (Number.parseInt(flags, 8) & 0o2000000) === 0) closeSync(fd);
+    } catch {
+      // Already gone (the descriptor of the listing itself).
+    }
+  }
+}
+
+// Starts the program in its own session with nothing of the agent's but
+// the environment: no shell, standard streams on /dev/null, no other
+// descriptors.
+function startDetached([file, ...args], { env, cwd }) {
+  closeInheritedDescriptors();
+  return new Promise((resolve) => {
+    let child;
+    try {
+      child = spawn(file, args, { env, cwd, detached: true, stdio: 'ignore', windowsHide: true });
+    } catch (err) {
+      resolve(err);
+      return;
+    }
+    child.once('error', resolve);
+    child.once('spawn', () => {
+      child.unref();
+      resolve(null);
+    });
+  });
+}
+
+async function launch(app, env) {
+  const program = await findProgram(app.argv[0], env);
+  if (!program) return single(`Can't open ${app.name}`, `${app.argv[0]} is not installed`);
+  let argv = [program, ...app.argv.slice(1)];
+  if (app.terminal) {
+    argv = await terminalCommand(argv, env);
+    if (!argv) return single(`Can't open ${app.name}`, 'it runs in a terminal and no terminal emulator is installed');
+  }
+  const cwd = app.workDir || env.HOME || '/';
+  const failed = await startDetached(argv, { env, cwd });
+  if (failed) return single(`Can't open ${app.name}`, failed.code === 'ENOENT' ? `${app.workDir || argv[0]} is missing` : String(failed.message));
+  return single(`Opened ${app.name}`, app.generic || app.id);
+}
+
+function describeRoots(roots) {
+  return roots.join(', ');
+}
+
+// "open X": the best match is started; a tie lists the candidates, nothing
+// matching names the nearest application.
+export async function launchSkill(target, env) {
+  const { apps, roots } = await applications(env);
+  if (apps.length === 0) return single('No applications found', `no desktop entries in ${describeRoots(roots)}`);
+  const { top } = rank(target, apps);
+  if (top.length === 1) return launch(top[0], env);
+  if (top.length > 1) {
+    const shown = top.slice(0, MAX_TIES).map((app) => row(app.name, `more than one matches: ${app.generic || app.id}`));
+    if (top.length > MAX_TIES) shown.push(row(`… and ${top.length - MAX_TIES} more`, 'type more of the name'));
+    return answer(shown);
+  }
+  const near = closest(target, apps);
+  return single(`No application called "${target}"`, `the closest is ${near.name}`);
+}
+
+// A bare sentence that names one application well enough (its name, or the
+// start of a word of it, or one typo away; not a substring or a keyword,
+// and nothing short: those are too easy to hit by accident) opens it; anything
+// else is left to the other skills.
+export async function bareLaunch(sentence, env) {
+  if (sentence.length > 80) return null;
+  const { apps } = await applications(env);
+  const { top, score } = rank(sentence, apps);
+  const length = sentence.trim().length;
+  const sure = score >= SCORE.exactId || (score >= SCORE.wordStart && length >= 4) || (score === SCORE.typo1 && length >= 5);
+  if (top.length !== 1 || !sure) return null;
+  return launch(top[0], env);
+}
