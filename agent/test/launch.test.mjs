@@ -6,7 +6,8 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdir, writeFile, readFile, readdir, rm, chmod, symlink, access } from 'node:fs/promises';
 import path from 'node:path';
-import { startDaemon, makeTempDir, removeDir, childEnv, RESPOND } from '../testkit/daemon.mjs';
+import { startDaemon, tempDir, removeDir, childEnv, AGENT_ROOT } from '../testkit/daemon.mjs';
+const RESPOND = path.join(AGENT_ROOT, 'ostrel', 'respond.mjs');
 import { scanApplications, splitExec } from '../ostrel/desktop.mjs';
 import { rank } from '../ostrel/match.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
@@ -53,7 +54,7 @@ mv "$out.tmp" "$out.args"
 `;
 
 before(async () => {
-  root = await makeTempDir('ostrel-apps-');
+  root = await tempDir('ostrel-apps-');
   for (const [folder, files] of Object.entries(TREE)) {
     for (const [name, keys] of Object.entries(files)) {
       const file = path.join(root, folder, 'applications', `${name}.desktop`);
@@ -137,7 +138,7 @@ describe('opening through the daemon', () => {
   const seen = new Set();
   before(async () => {
     const { HOME, ...rest } = env; // the daemon keeps its own throw-away home
-    daemon = await startDaemon({ env: rest });
+    daemon = await startDaemon(rest);
   });
   after(async () => { await daemon?.stop(); });
 

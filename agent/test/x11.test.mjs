@@ -80,4 +80,32 @@ describe('window skills on a real X server', { skip: !wanted && 'moves windows; 
       return Math.abs(x + w / 2 - (ax + aw / 2)) <= 1 && Math.abs(y + h / 2 - (ay + ah / 2)) <= 1 && w < aw;
     }, 'a centered window');
   });
+
+  it('switches to the window named by title or class, on its desktop, never the panel', async () => {
+    const shopping = (await run('xdotool', ['search', '--classname', '^notes$'])).trim().split('\n')[0];
+    const editor = (await run('xdotool', ['search', '--classname', '^editor$'])).trim().split('\n')[0];
+    const panel = await open('ostrel', 'Shopping');
+    await run('xdotool', ['set_window', '--class', 'Ostrel', panel]);
+    await run('xdotool', ['set_window', '--name', 'Editor', editor]);
+    const root = async (prop) => Number(/(?:= |window id # )(0x[0-9a-f]+|\d+)/.exec(await run('xprop', ['-root', prop]))?.[1]);
+    const isActive = (id) => async () => (await root('_NET_ACTIVE_WINDOW')) === Number(id);
+    // The panel's title matches "shopping" better than the list does.
+    const cases = [
+      ['switch to shopping', shopping, 'Switched to Shopping list'], ['go to Editor', editor, 'Switched to Editor'],
+      ['show shoping lst', shopping, 'Switched to Shopping list'], ['focus the editor window', editor, 'Switched to Editor'],
+      ['switch to notes', shopping, 'Switched to Shopping list'], ['switch to ostrel', null, 'No window matches "ostrel"'],
+      ['go to the moon', null, 'No window matches "moon"'],
+    ];
+    for (const [sentence, target, title] of cases) {
+      await activate(panel);
+      assert.equal((await ask(sentence))[0][0], title, sentence);
+      if (target) await waitFor(isActive(target), `${title} active after "${sentence}"`);
+    }
+    await run('wmctrl', ['-n', '2']);
+    await run('wmctrl', ['-i', '-r', editor, '-t', '1']);
+    await run('wmctrl', ['-s', '0']);
+    await waitFor(async () => (await root('_NET_CURRENT_DESKTOP')) === 0, 'desktop 0');
+    assert.equal((await ask('switch to editor'))[0][0], 'Switched to Editor');
+    await waitFor(async () => (await root('_NET_CURRENT_DESKTOP')) === 1 && (await isActive(editor)()), 'the editor on desktop 1');
+  });
 });
