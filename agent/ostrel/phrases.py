@@ -15,7 +15,7 @@ public <command> = <apps> | <place> | <battery> | <timer> | <sum>;
 
 <things> = apps | applications | windows | programs;
 <apps> = (what | which) <things> are (open | running)
-       | (list | show [me]) [all | the | my | open | running] <things>
+       | (list | show [me]) [all | the | my] [open | running] <things>
        | what is (open | running);
 
 <half> = (left | right | top | bottom | upper | lower) (half | side);
