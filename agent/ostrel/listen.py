@@ -58,11 +58,12 @@ def last_line(text, fallback):
     return lines[-1][:200] if lines else fallback
 
 
-class Commands:
+class Lines:
     """Whole lines from a pipe, read without blocking once select said so."""
 
-    def __init__(self, fd):
+    def __init__(self, fd, limit=COMMAND_LIMIT):
         self.fd = fd
+        self.limit = limit
         self.pending = b""
         self.closed = False
 
@@ -73,7 +74,7 @@ class Commands:
             return []
         self.pending += data
         *lines, self.pending = self.pending.split(b"\n")
-        if len(self.pending) > COMMAND_LIMIT:
+        if len(self.pending) > self.limit:
             self.pending = b""
         return [l.decode("utf-8", "replace").strip() for l in lines]
 
@@ -254,15 +255,19 @@ class Microphone:
         self.next()
 
     def next(self):
-        program = self.candidates.pop(0)
-        self.log = tempfile.TemporaryFile()
-        try:
-            self.child = subprocess.Popen(program, stdin=subprocess.DEVNULL,
-                                          stdout=subprocess.PIPE, stderr=self.log)
-        except OSError as e:
-            self.child = None
-            self.problems.append(program[0] + ": " + (e.strerror or str(e)))
-        self.delivered = False
+        """Starts the next capture program; AudioError when none is left."""
+        while self.candidates:
+            program = self.candidates.pop(0)
+            self.log = tempfile.TemporaryFile()
+            try:
+                self.child = subprocess.Popen(program, stdin=subprocess.DEVNULL,
+                                              stdout=subprocess.PIPE, stderr=self.log)
+                self.delivered = False
+                return
+            except OSError as e:
+                self.problems.append(program[0] + ": " + (e.strerror or str(e)))
+        self.child = None
+        raise AudioError("no microphone: " + "; ".join(self.problems))
 
     def fileno(self):
         return self.child.stdout.fileno()
@@ -276,11 +281,10 @@ class Microphone:
         self.log.seek(0)
         why = last_line(self.log.read().decode("utf-8", "replace"), "ended with status " + str(status))
         self.problems.append(self.child.args[0] + ": " + why)
-        if not self.delivered and self.candidates:
-            self.next()
-            if self.child:
-                return self.read()
-        raise AudioError("no microphone: " + "; ".join(self.problems))
+        if self.delivered:
+            raise AudioError("the microphone stopped: " + why)
+        self.next()
+        return self.read()
 
     def close(self):
         if self.child:
@@ -321,7 +325,7 @@ def worker():
         return REPORTED
 
     wav = os.environ.get("OSTREL_LISTEN_WAV")
-    commands = Commands(0)
+    commands = Lines(0)
     audio = None
     capturing = True
     carry = b""  # an odd byte left by a short read belongs to the next sample
@@ -407,8 +411,8 @@ def tell(child, line):
 def main():
     child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--worker"],
                              stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    commands = Commands(0)
-    events = Commands(child.stdout.fileno())
+    commands = Lines(0)
+    events = Lines(child.stdout.fileno(), limit=1 << 20)
     try:
         while True:
             readable, _, _ = select.select([0, events.fd], [], [])
