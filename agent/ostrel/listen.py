@@ -409,8 +409,12 @@ def tell(child, line):
 
 
 def main():
-    child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--worker"],
-                             stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        child = subprocess.Popen([sys.executable, os.path.abspath(__file__), "--worker"],
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    except OSError as e:
+        write_line("error", "no speech recogniser: " + (e.strerror or str(e)))
+        return 1
     commands = Lines(0)
     events = Lines(child.stdout.fileno(), limit=1 << 20)
     try:
@@ -449,6 +453,12 @@ def run(body):
         return body()
     except Stop:
         return 0
+    except Exception as e:  # a fault of ours still ends as one line
+        try:
+            write_line("error", "the listener failed: " + type(e).__name__ + ": " + str(e))
+        except Stop:
+            pass
+        return REPORTED
 
 
 if __name__ == "__main__":

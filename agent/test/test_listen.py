@@ -71,7 +71,7 @@ class Process(unittest.TestCase):
         env = dict({k: v for k, v in os.environ.items() if k != "OSTREL_LISTEN_WAV"}, **env)
         proc = subprocess.Popen([sys.executable, speech.LISTENER], stdin=subprocess.PIPE,
                                 stdout=subprocess.PIPE, env=env)
-        self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdin.close(), proc.stdout.close()))
+        self.addCleanup(lambda: (proc.terminate(), proc.wait(), proc.stdin.close(), proc.stdout.close()))
         return proc
 
     def send(self, proc, *lines):
