@@ -8,10 +8,13 @@ set -euo pipefail
 packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
           libxcb1-dev libxcb-xkb-dev libxcb-xinput-dev
           x11-utils wmctrl xdotool procps fonts-dejavu-core)
+# The speech listener: recogniser, English model, microphone capture, audio
+# conversion, and the Python environment it runs in (made at the end).
+packages+=(python3 python3-venv python3-pocketsphinx pocketsphinx-en-us alsa-utils sox)
 for arg in "$@"; do
     case "$arg" in
-        --test) packages+=(xvfb openbox) ;;
-        --bench) packages+=(xvfb openbox libxcb-damage0-dev suckless-tools) ;;
+        --test) packages+=(xvfb openbox flite espeak-ng) ;;
+        --bench) packages+=(xvfb openbox libxcb-damage0-dev suckless-tools flite espeak-ng) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
     esac
 done
@@ -22,7 +25,7 @@ missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] && exec "$(dirname "$0")/make-voice-venv.sh"
 
 echo "install-deps: installing ${missing[*]}" >&2
 as_root=()
@@ -33,3 +36,4 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${as_root[@]}" apt-get update -q
 "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+exec "$(dirname "$0")/make-voice-venv.sh"

@@ -1,0 +1,81 @@
+"""Recordings for the listener's tests and benchmark, made with flite and
+espeak-ng on the spot (nothing recorded is kept in the tree)."""
+
+import os
+import subprocess
+import sys
+import wave
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+OSTREL = os.path.join(os.path.dirname(HERE), "ostrel")
+sys.path.insert(0, OSTREL)
+LISTENER = os.path.join(OSTREL, "listen.py")
+
+# Four flite voices (16 kHz) and espeak-ng (22 kHz formant synthesis, which
+# the acoustic model fits badly: the benchmark shows it apart).
+FLITE = ("slt", "kal16", "rms", "awb")
+VOICES = FLITE + ("espeak",)
+
+FREE = (
+    "the weather is nice today",
+    "i would like a cup of coffee",
+    "please call my mother tonight",
+    "read me the latest news",
+    "open the door for the children",
+    "we need more milk and bread",
+    "the meeting starts at noon",
+    "turn off the lights in the kitchen",
+)
+
+
+def speak(text, voice, path, pad=0.5):
+    """Writes `text` spoken by `voice` to the WAV `path`, at the voice's own
+    rate, with `pad` seconds of silence before and after."""
+    raw = path + ".tts.wav"
+    if voice == "espeak":
+        subprocess.run(["espeak-ng", "-w", raw, text], check=True)
+    else:
+        subprocess.run(["flite", "-voice", voice, "-t", text, "-o", raw], check=True)
+    subprocess.run(["sox", raw, path, "pad", str(pad), str(pad)], check=True)
+    os.unlink(raw)
+    return path
+
+
+def join(paths, out, gap=1.0):
+    """One 16 kHz mono WAV of several, with `gap` seconds of silence after
+    each; returns the raw samples written."""
+    silence = bytes(int(16000 * gap) * 2)
+    samples = b"".join(pcm(p) + silence for p in paths)
+    with wave.open(out, "wb") as w:
+        w.setnchannels(1)
+        w.setsampwidth(2)
+        w.setframerate(16000)
+        w.writeframes(samples)
+    return samples
+
+
+def pcm(path):
+    """The recording as raw 16 kHz mono 16-bit little-endian samples."""
+    return subprocess.run(["sox", path, "-t", "raw", "-r", "16000", "-c", "1", "-b", "16",
+                           "-e", "signed-integer", "-L", "-"],
+                          check=True, capture_output=True).stdout
+
+
+def word_errors(reference, heard):
+    """Word-level edit distance between what was said and what was heard."""
+    a, b = reference.split(), heard.split()
+    row = list(range(len(b) + 1))
+    for i, wa in enumerate(a, 1):
+        prev, row[0] = row[0], i
+        for j, wb in enumerate(b, 1):
+            prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (wa != wb))
+    return row[len(b)]
+
+
+def recognise(recogniser, samples):
+    """Every final the recogniser gives for raw samples fed in 100 ms chunks."""
+    finals = []
+    for i in range(0, len(samples), 3200):
+        finals += [t for e, t in recogniser.feed(samples[i:i + 3200]) if e == "final"]
+    finals += [t for e, t in recogniser.finish() if e == "final"]
+    return finals
