@@ -10,7 +10,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
           x11-utils wmctrl xdotool procps fonts-dejavu-core)
 for arg in "$@"; do
     case "$arg" in
-        --test) packages+=(xvfb openbox) ;;
+        --test) packages+=(xvfb openbox xclip) ;;
         --bench) packages+=(xvfb openbox libxcb-damage0-dev suckless-tools) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
     esac
