@@ -287,6 +287,9 @@ void X11Keys::handle(const void *raw)
 
     if (type == XCB_KEY_PRESS) {
         const auto *press = static_cast<const xcb_key_press_event_t *>(raw);
+        // While the grab is active every key comes here, not only Space.
+        if (!isSpace(press->detail))
+            return;
         // The grab's first press froze the keyboard; a repeat arrives while
         // the grab is still active and freezes nothing.
         const bool repeat = m_hotKeyDown;

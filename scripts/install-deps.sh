@@ -11,7 +11,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
 for arg in "$@"; do
     case "$arg" in
         --test) packages+=(xvfb openbox xclip) ;;
-        --bench) packages+=(xvfb openbox libxcb-damage0-dev suckless-tools) ;;
+        --bench) packages+=(xvfb openbox libxcb-damage0-dev libxcb-xtest0-dev suckless-tools) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
     esac
 done
