@@ -85,15 +85,6 @@ private Q_SLOTS:
         QCOMPARE(spaceKeydownLine(flags, spaceMatches(flags, wantedModifier())), line);
     }
 
-    // The grab asks the server for the bit this keyboard really uses.
-    void grabMaskFollowsTheKeymap()
-    {
-        const ModifierBits altOnMod3{.alt = 1 << 5, .super = 0, .numLock = 0};
-        QCOMPARE(xMaskForFlag(modifierForName(u"option-space"_s), altOnMod3), 1 << 5);
-        QCOMPARE(xMaskForFlag(modifierForName(u"command-space"_s), altOnMod3), 0);
-        QCOMPARE(xMaskForFlag(modifierForName(u"control-space"_s), altOnMod3), xControl);
-    }
-
     void wantedModifierIsReadAfresh()
     {
         setHotKey("control-space");

@@ -56,16 +56,6 @@ private Q_SLOTS:
         }
     }
 
-    void secondClaimIsRefusedWithThePid()
-    {
-        QTemporaryDir temp;
-        const QString file = pidFilePath(temp.path());
-        QCOMPARE(claimInstance(file).outcome, InstanceClaim::Outcome::Claimed);
-        const InstanceClaim second = claimInstance(file);
-        QCOMPARE(second.outcome, InstanceClaim::Outcome::AlreadyRunning);
-        QCOMPARE(second.runningPid, ::getpid());
-    }
-
     // --toggle never signals a process it cannot show to be a running ostrel
     // of ours.
     void toggleFindsNoImpostor_data()
