@@ -1,10 +1,18 @@
 #include "app/controller.h"
 
+#include "app/hotkey.h"
+#include "app/localmonitor.h"
 #include "app/log.h"
+#include "app/warmup.h"
 #include "palette/palette.h"
 #include "platform/signaltrigger.h"
+#include "platform/x11keys.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPointer>
+#include <QTimer>
+#include <QWindow>
 
 #include <csignal>
 
@@ -22,10 +30,19 @@ Controller::~Controller() = default;
 
 void Controller::applicationDidFinishLaunching()
 {
-    // The global hot key, the accessibility check and the key monitors take
-    // their places here, in that order, before the signal trigger.
+    // There is no Dock or menu bar to leave: the palette is a tool window
+    // that skips the taskbar, and the process has no other window.
+    registerHotKey();
+    askForAccessibility();
+    installEventMonitors();
     installSignalTrigger();
     log(u"ready pid="_s + QString::number(QCoreApplication::applicationPid()));
+    // After "ready", and only once the loop is idle: a toggle already
+    // waiting goes first.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_palette)
+            warmUpFirstShow();
+    });
 }
 
 Palette &Controller::palette()
@@ -46,10 +63,95 @@ void Controller::toggle()
         panel.present();
 }
 
+void Controller::registerHotKey()
+{
+    m_hotKey = std::make_unique<X11Keys>();
+    log(u"handler status="_s + QString::number(m_hotKey->status()));
+    connect(m_hotKey.get(), &X11Keys::hotKeyPressed, this, &Controller::hotKeyPressed);
+
+    const QString name = hotKeyName();
+    const int status = m_hotKey->grabSpace(modifierForName(name));
+    log(u"hotkey "_s + name + u" status="_s + QString::number(status));
+    if (status != 0)
+        log(u"the shortcut is already taken by another application"_s);
+}
+
+void Controller::askForAccessibility()
+{
+    log(u"accessibility trusted="_s + boolText(m_hotKey->canObserve()));
+}
+
+void Controller::installEventMonitors()
+{
+    m_globalMonitor = m_hotKey->startObserving();
+    if (m_globalMonitor)
+        connect(m_hotKey.get(), &X11Keys::spacePressed, this, &Controller::spaceKeyDown);
+    m_localMonitor = std::make_unique<LocalMonitor>(
+        [self = QPointer(this)](std::uint32_t flags, std::uint32_t time) {
+            // A press that is the hot key is consumed even when nothing is
+            // left to toggle.
+            if (!self)
+                return spaceMatches(flags & ModifierFlag::deviceIndependent, wantedModifier());
+            return self->spaceKeyDown(flags, time);
+        });
+}
+
 void Controller::installSignalTrigger()
 {
     m_signalSource = std::make_unique<SignalTrigger>(SIGUSR1);
     connect(m_signalSource.get(), &SignalTrigger::triggered, this, &Controller::toggle);
+}
+
+bool Controller::spaceKeyDown(std::uint32_t flags, std::uint32_t time)
+{
+    if (m_lastSpaceTime == time)
+        return m_lastSpaceMatch;
+    flags &= ModifierFlag::deviceIndependent;
+    const bool match = spaceMatches(flags, wantedModifier());
+    log(spaceKeydownLine(flags, match));
+    m_lastSpaceTime = time;
+    m_lastSpaceMatch = match;
+    if (match)
+        toggleForKeyAt(time);
+    return match;
+}
+
+void Controller::toggleForKeyAt(std::uint32_t time)
+{
+    if (m_lastKeyToggleTime == time)
+        return;
+    m_lastKeyToggleTime = time;
+    toggle();
+}
+
+void Controller::hotKeyPressed(std::uint32_t time)
+{
+    toggleForKeyAt(time);
+    releaseKeyboardWhenFocused();
+}
+
+void Controller::releaseKeyboardWhenFocused()
+{
+    // The keys typed after the hot key wait in the X server until the
+    // palette has focus, and then land in its field.
+    auto focused = [this] {
+        return m_palette && QGuiApplication::focusWindow() &&
+               QGuiApplication::focusWindow() == m_palette->windowHandle();
+    };
+    if (!m_palette || !m_palette->isVisible() || focused()) {
+        m_hotKey->releaseKeyboard();
+        return;
+    }
+    auto connection = std::make_shared<QMetaObject::Connection>();
+    *connection =
+        connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this, focused, connection] {
+            if (!focused())
+                return;
+            disconnect(*connection);
+            m_hotKey->releaseKeyboard();
+        });
+    // The adapter lets go by itself after a while; drop the watch then too.
+    QTimer::singleShot(1000, this, [connection] { QObject::disconnect(*connection); });
 }
 
 } // namespace ostrel

@@ -1,10 +1,34 @@
+#include "app/commandline.h"
 #include "app/controller.h"
+#include "platform/signaltrigger.h"
 
 #include <QApplication>
 
+#include <csignal>
+#include <vector>
+
 int main(int argc, char *argv[])
 {
-    QApplication application(argc, argv);
+    // First of all: a toggle sent while we start must neither end the
+    // process nor be lost; the signal trigger reports it once installed.
+    ostrel::SignalTrigger::catchEarly(SIGUSR1);
+    if (const std::optional<int> status = ostrel::handleCommandLine(argc, argv))
+        return *status;
+
+    // Without an X server (or a Wayland one) the palette still runs on the
+    // offscreen platform, so that SIGUSR1 and --toggle reach it and its log
+    // tells what is missing, instead of Qt aborting.
+    std::vector<char *> args(argv, argv + argc);
+    char platformOption[] = "-platform";
+    char platforms[] = "xcb;wayland;offscreen";
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        args.push_back(platformOption);
+        args.push_back(platforms);
+    }
+    int count = int(args.size());
+    args.push_back(nullptr);
+
+    QApplication application(count, args.data());
     QApplication::setOrganizationName(QStringLiteral("ostrel"));
     QApplication::setApplicationName(QStringLiteral("ostrel"));
     // The palette is the only window, and hiding it must not end the process.

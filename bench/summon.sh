@@ -15,7 +15,7 @@ if [ -z "${DISPLAY:-}" ] || [ -z "${OSTREL_BENCH_INNER:-}" ]; then
 fi
 
 home=$(mktemp -d)
-"$build/ostrel" 2>/dev/null &
+XDG_RUNTIME_DIR=$home "$build/ostrel" 2>/dev/null &
 app=$!
 trap 'kill $app 2>/dev/null; wait $app 2>/dev/null; rm -rf "$home"' EXIT
 for _ in $(seq 100); do grep -q "ready pid=$app" /tmp/ostrel-app.log 2>/dev/null && break; sleep 0.05; done

@@ -1,11 +1,15 @@
 // Measures, from outside the process, how fast the palette comes up: the time
 // from SIGUSR1 to the panel's MapNotify and to its first paint (the first
 // DAMAGE notification after the map), over many shows; and, for comparison,
-// dmenu's cold start from exec to its window being mapped.
+// dmenu's cold start from exec to its window being mapped. Then the same for
+// the hot key (Alt+Space typed through XTEST), and how many of the characters
+// typed 10 ms after the hot key miss the palette and reach the window that
+// had focus.
 //
 //   summon_probe PID SHOWS DMENU_RUNS
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -20,6 +24,7 @@
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -187,6 +192,62 @@ std::string residentMemory(pid_t pid)
     return "unknown";
 }
 
+xcb_keycode_t keycodeFor(xcb_keysym_t sym)
+{
+    const xcb_setup_t *setup = xcb_get_setup(connection);
+    const int count = setup->max_keycode - setup->min_keycode + 1;
+    std::unique_ptr<xcb_get_keyboard_mapping_reply_t, decltype(&std::free)> mapping(
+        xcb_get_keyboard_mapping_reply(
+            connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, uint8_t(count)),
+            nullptr),
+        &std::free);
+    if (!mapping)
+        return 0;
+    const xcb_keysym_t *syms = xcb_get_keyboard_mapping_keysyms(mapping.get());
+    for (int i = 0; i < count * mapping->keysyms_per_keycode; ++i) {
+        if (syms[i] == sym)
+            return xcb_keycode_t(setup->min_keycode + i / mapping->keysyms_per_keycode);
+    }
+    return 0;
+}
+
+void fakeKey(uint8_t type, xcb_keycode_t key)
+{
+    xcb_test_fake_input(connection, type, key, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+}
+
+xcb_keycode_t altKey;
+xcb_keycode_t spaceKey;
+
+void pressHotKey()
+{
+    fakeKey(XCB_KEY_PRESS, altKey);
+    fakeKey(XCB_KEY_PRESS, spaceKey);
+    fakeKey(XCB_KEY_RELEASE, spaceKey);
+    fakeKey(XCB_KEY_RELEASE, altKey);
+    xcb_flush(connection);
+}
+
+// Key presses that reach `window` over the next `span`.
+int keysReaching(xcb_window_t window, std::chrono::milliseconds span)
+{
+    int keys = 0;
+    const auto deadline = Clock::now() + span;
+    while (auto event = nextEvent(deadline)) {
+        const uint8_t type = (*event)->response_type & 0x7f;
+        if (type == XCB_KEY_PRESS &&
+            reinterpret_cast<xcb_key_press_event_t *>(event->get())->event == window)
+            ++keys;
+        else if (type == damageBase + XCB_DAMAGE_NOTIFY) {
+            xcb_damage_subtract(connection,
+                                reinterpret_cast<xcb_damage_notify_event_t *>(event->get())->damage,
+                                XCB_NONE, XCB_NONE);
+            xcb_flush(connection);
+        }
+    }
+    return keys;
+}
+
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -264,6 +325,68 @@ int main(int argc, char **argv)
                 percentile(mapped, 0.5), percentile(mapped, 0.95), shows);
     std::printf("summon -> painted: median %.2f ms, p95 %.2f ms (%d shows)\n",
                 percentile(painted, 0.5), percentile(painted, 0.95), shows);
+
+    // The hot key, typed through XTEST like a keyboard would.
+    altKey = keycodeFor(0xffe9);
+    spaceKey = keycodeFor(0x20);
+    std::vector<double> hotMapped;
+    std::vector<double> hotPainted;
+    for (int i = 0; i < shows && altKey && spaceKey; ++i) {
+        drain(std::chrono::milliseconds(150));
+        start = Clock::now();
+        pressHotKey();
+        const Show show = awaitShow(start, panel);
+        if (show.painted < 0) {
+            std::fprintf(stderr,
+                         "summon_probe: hot-key show %d timed out (is the hot key taken?)\n", i);
+            break;
+        }
+        hotMapped.push_back(show.mapped);
+        hotPainted.push_back(show.painted);
+        drain(std::chrono::milliseconds(100));
+        pressHotKey();
+        awaitUnmap(panel);
+    }
+    if (!hotPainted.empty()) {
+        std::printf("hot key -> mapped:  median %.2f ms, p95 %.2f ms (%zu presses)\n",
+                    percentile(hotMapped, 0.5), percentile(hotMapped, 0.95), hotMapped.size());
+        std::printf("hot key -> painted: median %.2f ms, p95 %.2f ms (%zu presses)\n",
+                    percentile(hotPainted, 0.5), percentile(hotPainted, 0.95), hotPainted.size());
+    }
+
+    // Characters typed 10 ms after the hot key: those that reach the window
+    // that had focus are lost to the palette.
+    const xcb_window_t other = xcb_generate_id(connection);
+    const uint32_t otherMask = XCB_EVENT_MASK_KEY_PRESS;
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, other, root, 50, 50, 300, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK,
+                      &otherMask);
+    xcb_map_window(connection, other);
+    xcb_flush(connection);
+    drain(std::chrono::milliseconds(300));
+    const char typed[] = "asdfg";
+    std::vector<xcb_keycode_t> letters;
+    for (const char *c = typed; *c; ++c)
+        letters.push_back(keycodeFor(xcb_keysym_t(*c)));
+    int lost = 0;
+    int trials = 0;
+    for (; trials < shows && altKey && spaceKey; ++trials) {
+        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, other, XCB_CURRENT_TIME);
+        xcb_flush(connection);
+        drain(std::chrono::milliseconds(150));
+        pressHotKey();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        for (xcb_keycode_t key : letters) {
+            fakeKey(XCB_KEY_PRESS, key);
+            fakeKey(XCB_KEY_RELEASE, key);
+        }
+        xcb_flush(connection);
+        lost += keysReaching(other, std::chrono::milliseconds(400));
+        pressHotKey();
+        awaitUnmap(panel);
+    }
+    std::printf("characters lost, typed 10 ms after the hot key: %d of %zu (%d trials)\n", lost,
+                size_t(trials) * letters.size(), trials);
 
     // The palette was hidden last; dmenu's windows come and go meanwhile.
     std::vector<double> dmenu;

@@ -13,6 +13,9 @@ namespace {
 // Written by the handler, read on the main thread. The pipe is the only state
 // the handler touches, and write(2) is async-signal-safe.
 int pipeFds[2] = {-1, -1};
+// Which signal the pipe serves, and whether a trigger reads it yet.
+int caughtSignal = 0;
+bool triggerExists = false;
 
 void onSignal(int)
 {
@@ -23,26 +26,41 @@ void onSignal(int)
     errno = savedErrno;
 }
 
-} // namespace
-
-SignalTrigger::SignalTrigger(int signalNumber, QObject *parent)
-    : QObject(parent)
-    , m_signal(signalNumber)
+// The handler and its pipe, once per process; a second signal is refused.
+bool install(int signalNumber)
 {
-    if (pipeFds[0] >= 0 || ::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
+    if (pipeFds[0] >= 0)
+        return caughtSignal == signalNumber;
+    if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
 
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    if (::sigaction(m_signal, &action, nullptr) != 0) {
+    if (::sigaction(signalNumber, &action, nullptr) != 0) {
         ::close(pipeFds[0]);
         ::close(pipeFds[1]);
         pipeFds[0] = pipeFds[1] = -1;
-        return;
+        return false;
     }
+    caughtSignal = signalNumber;
+    return true;
+}
 
+} // namespace
+
+bool SignalTrigger::catchEarly(int signalNumber) { return install(signalNumber); }
+
+SignalTrigger::SignalTrigger(int signalNumber, QObject *parent)
+    : QObject(parent)
+    , m_signal(signalNumber)
+{
+    if (triggerExists || !install(m_signal))
+        return;
+    triggerExists = true;
+    // Deliveries caught before now wait in the pipe, which reads as ready at
+    // once: they toggle on the loop's first turn.
     m_notifier = std::make_unique<QSocketNotifier>(pipeFds[0], QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &SignalTrigger::drain);
 }
@@ -61,6 +79,8 @@ SignalTrigger::~SignalTrigger()
     ::close(pipeFds[0]);
     ::close(pipeFds[1]);
     pipeFds[0] = pipeFds[1] = -1;
+    caughtSignal = 0;
+    triggerExists = false;
 }
 
 void SignalTrigger::drain()

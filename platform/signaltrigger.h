@@ -25,6 +25,11 @@ public:
     explicit SignalTrigger(int signalNumber, QObject *parent = nullptr);
     ~SignalTrigger() override;
 
+    // Catches the signal from now on, before any event loop exists, so that
+    // a delivery during start-up neither ends the process nor is lost: the
+    // trigger made later for the same signal reports it.
+    static bool catchEarly(int signalNumber);
+
     bool isValid() const { return m_notifier != nullptr; }
 
 Q_SIGNALS:

@@ -24,6 +24,8 @@ log_copy=$work/log
 refresh_log() { tail -c +"$((log_start + 1))" "$logfile" > "$log_copy" 2>/dev/null || : > "$log_copy"; }
 
 mkdir -p "$work/home"
+# Its own runtime directory, so that no other running ostrel refuses it.
+export XDG_RUNTIME_DIR=$work/run; mkdir -m 700 "$XDG_RUNTIME_DIR"
 HOME=$work/home OSTREL_REPO=$work/no-agent "$ostrel" 2>"$work/stderr" &
 app=$!
 check "logs ready with its pid" wait_for 20 bash -c "grep -qF 'ready pid=$app' $logfile"

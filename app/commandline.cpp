@@ -1,0 +1,108 @@
+#include "app/commandline.h"
+
+#include "app/instance.h"
+
+#include <QString>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+using namespace Qt::StringLiterals;
+
+namespace ostrel {
+namespace {
+
+constexpr char usage[] =
+    "Usage: ostrel [--toggle | --help | --version]\n"
+    "\n"
+    "A command palette summoned from anywhere with a hot key.\n"
+    "\n"
+    "Without an option, starts the palette hidden in the background. Alt+Space\n"
+    "shows and hides it (OSTREL_HOTKEY: option-space, command-space,\n"
+    "control-space or shift-space), and so does SIGUSR1.\n"
+    "\n"
+    "  --toggle   show or hide the running palette, then exit; bind this to a\n"
+    "             desktop shortcut where the hot key cannot be had (Wayland)\n"
+    "  --help     show this help and exit\n"
+    "  --version  show the version and exit\n";
+
+void say(FILE *stream, const QString &text)
+{
+    std::fputs(("ostrel: "_L1 + text + u'\n').toLocal8Bit().constData(), stream);
+}
+
+int toggleRunning()
+{
+    const RuntimeDir dir = runtimeDirectory();
+    if (dir.path.isEmpty()) {
+        say(stderr, dir.error);
+        return 1;
+    }
+    QString error;
+    const std::optional<pid_t> pid = runningInstance(pidFilePath(dir.path), &error);
+    if (!pid) {
+        say(stderr, error);
+        return 1;
+    }
+    if (::kill(*pid, SIGUSR1) != 0) {
+        say(stderr, u"cannot signal pid "_s + QString::number(*pid) + u": "_s +
+                        QString::fromLocal8Bit(std::strerror(errno)));
+        return 1;
+    }
+    return 0;
+}
+
+std::optional<int> claimOrRefuse()
+{
+    const RuntimeDir dir = runtimeDirectory();
+    if (dir.path.isEmpty()) {
+        // Not worth refusing to start over: only --toggle and the
+        // second-instance check go without.
+        say(stderr, dir.error + u"; ostrel --toggle will not find this instance"_s);
+        return std::nullopt;
+    }
+    const InstanceClaim claim = claimInstance(pidFilePath(dir.path));
+    switch (claim.outcome) {
+    case InstanceClaim::Outcome::Claimed: return std::nullopt;
+    case InstanceClaim::Outcome::AlreadyRunning:
+        say(stderr, u"already running"_s +
+                        (claim.runningPid ? u" (pid "_s + QString::number(claim.runningPid) + u')'
+                                          : QString()) +
+                        u"; show it with: ostrel --toggle"_s);
+        return 1;
+    case InstanceClaim::Outcome::Unavailable:
+        say(stderr, claim.error + u"; ostrel --toggle will not find this instance"_s);
+        return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> handleCommandLine(int argc, const char *const *argv)
+{
+    if (argc > 2) {
+        std::fputs(usage, stderr);
+        return 2;
+    }
+    if (argc == 2) {
+        const char *arg = argv[1];
+        if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
+            std::fputs(usage, stdout);
+            return 0;
+        }
+        if (std::strcmp(arg, "--version") == 0) {
+            std::printf("ostrel %s\n", OSTREL_VERSION);
+            return 0;
+        }
+        if (std::strcmp(arg, "--toggle") == 0)
+            return toggleRunning();
+        say(stderr,
+            u"unknown argument "_s + QString::fromLocal8Bit(arg) + u"; see ostrel --help"_s);
+        return 2;
+    }
+    return claimOrRefuse();
+}
+
+} // namespace ostrel

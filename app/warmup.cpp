@@ -1,0 +1,42 @@
+#include "app/warmup.h"
+
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+#include <QWidget>
+
+using namespace Qt::StringLiterals;
+
+namespace ostrel {
+
+void warmUpFirstShow()
+{
+    QString printable;
+    for (char16_t c = 0x20; c < 0x7f; ++c)
+        printable += QChar(c);
+    printable += u"\u2014\u2026"_s;
+
+    QWidget stage;
+    auto *layout = new QVBoxLayout(&stage);
+    auto *field = new QLineEdit(printable, &stage);
+    QFont font = field->font();
+    font.setPixelSize(22);
+    field->setFont(font);
+    field->setFrame(false);
+    layout->addWidget(field);
+    // The row titles, subtitles and dimmed titles.
+    for (int pixels : {15, 13, 12}) {
+        auto *label = new QLabel(printable, &stage);
+        font.setPixelSize(pixels);
+        label->setFont(font);
+        layout->addWidget(label);
+    }
+    stage.resize(1400, 200);
+    stage.ensurePolished();
+    QImage canvas(stage.size(), QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::transparent);
+    stage.render(&canvas);
+}
+
+} // namespace ostrel

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <memory>
+
+class QSocketNotifier;
+class QTimer;
+
+namespace ostrel {
+
+// The hot key and the global key monitor on X11, on a connection of our own
+// (Qt's connection is Qt's): a passive grab of Space with a modifier, and
+// XInput 2 raw key presses of every client with the modifier state that XKB
+// reports on the same connection. Nothing else in the program knows X11.
+//
+// A press of the grabbed combination freezes the keyboard: the keys typed
+// after it wait in the X server until releaseKeyboard(), so that they reach
+// a palette that has taken focus meanwhile instead of the window that had it
+// before. The freeze ends by itself after a short while in any case.
+class X11Keys final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(X11Keys)
+
+public:
+    X11Keys();
+    ~X11Keys() override;
+
+    // 0 once the connection is open and watched, else the connection's error.
+    int status() const { return m_status; }
+
+    // Grabs Space with the modifier flag, alone and with Caps Lock, Num Lock
+    // or both. Returns 0 when every grab took, else the X error code (10,
+    // BadAccess, when another client holds the combination), or -1 without a
+    // connection or with no such modifier on this keyboard. Nothing stays
+    // grabbed after a failure.
+    int grabSpace(std::uint32_t modifierFlag);
+
+    // Whether the server lets us see the key presses of other clients.
+    bool canObserve();
+    // Starts reporting every Space press of any client through spacePressed.
+    bool startObserving();
+
+    // Lets the keys typed after a hot-key press go on to the focused window.
+    void releaseKeyboard();
+
+Q_SIGNALS:
+    // A press of the grabbed combination; a held key reports once.
+    void hotKeyPressed(std::uint32_t time);
+    // A press of Space anywhere, with the modifier flags at that moment.
+    void spacePressed(std::uint32_t flags, std::uint32_t time);
+
+private:
+    struct Connection;
+
+    void readEvents();
+    void drainSoon();
+    void handle(const void *event);
+
+    std::unique_ptr<Connection> m_x;
+    int m_status = -1;
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::unique_ptr<QTimer> m_freezeLimit;
+    bool m_frozen = false;
+    // Auto-repeat sends presses without releases (detectable auto-repeat):
+    // a press while the key is down is a repeat.
+    bool m_hotKeyDown = false;
+    bool m_rawSpaceDown = false;
+};
+
+} // namespace ostrel
