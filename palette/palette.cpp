@@ -62,6 +62,7 @@ Palette::Palette()
     setAttribute(Qt::WA_TranslucentBackground, m_translucent);
     m_masked = !m_translucent;
     resize(int(Layout::width), int(Layout::height(1)));
+    m_focusFromServer = x11::watchFocusIn(this, [this] { m_everKey = true; });
 
     m_field->setPlaceholderText(
         u"Ask anything \u2014 apps, files, settings, windows, maths\u2026"_s);
@@ -197,7 +198,8 @@ bool Palette::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::WindowActivate) {
-        m_everKey = true;
+        if (!m_focusFromServer)
+            m_everKey = true;
     } else if (event->type() == QEvent::WindowDeactivate) {
         // Decide after the current event has been handled: focus may be
         // coming straight back.

@@ -76,6 +76,11 @@ private:
     // When dictated text last arrived; absent is the distant past.
     std::optional<Clock::time_point> m_lastSpeech;
     bool m_everKey = false;
+    // On X11 the server's focus-in sets m_everKey, not Qt's activation:
+    // shown again quickly, Qt reports the window active before the window
+    // manager has given it the keyboard, and then reports the focus-out of
+    // the last showing, which would hide the panel that was just summoned.
+    bool m_focusFromServer = false;
     std::unique_ptr<KeyMonitor> m_monitor;
 
     // Without a compositor translucent corners show black, so the window is

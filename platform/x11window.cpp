@@ -1,6 +1,9 @@
 #include "platform/x11window.h"
 
+#include <QAbstractNativeEventFilter>
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QPointer>
 #include <QWidget>
 
 #include <xcb/xcb.h>
@@ -64,7 +67,49 @@ const std::array<xcb_atom_t, Count> &atoms(xcb_connection_t *connection)
     return interned;
 }
 
+class FocusWatch final : public QObject, public QAbstractNativeEventFilter {
+public:
+    FocusWatch(QWidget *window, std::function<void()> focused)
+        : QObject(window)
+        , m_window(window)
+        , m_focused(std::move(focused))
+    {
+        QCoreApplication::instance()->installNativeEventFilter(this);
+    }
+    ~FocusWatch() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+
+    bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
+    {
+        if (type != "xcb_generic_event_t" || !m_window)
+            return false;
+        const auto *event = static_cast<const xcb_generic_event_t *>(message);
+        if ((event->response_type & 0x7f) != XCB_FOCUS_IN)
+            return false;
+        const auto *focus = reinterpret_cast<const xcb_focus_in_event_t *>(event);
+        // Pointer details only say where typing would go if nobody held the
+        // focus; they do not give it to the window.
+        const bool held = focus->detail != XCB_NOTIFY_DETAIL_POINTER &&
+                          focus->detail != XCB_NOTIFY_DETAIL_POINTER_ROOT &&
+                          focus->detail != XCB_NOTIFY_DETAIL_NONE;
+        if (held && focus->event == xcb_window_t(m_window->internalWinId()))
+            m_focused();
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_window;
+    std::function<void()> m_focused;
+};
+
 } // namespace
+
+bool watchFocusIn(QWidget *window, std::function<void()> focused)
+{
+    if (!qtConnection() || !window)
+        return false;
+    new FocusWatch(window, std::move(focused));
+    return true;
+}
 
 void markPanelWindow(QWidget *window)
 {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class QWidget;
 
 namespace ostrel::x11 {
@@ -13,5 +15,12 @@ void markPanelWindow(QWidget *window);
 // Whether a compositing manager runs on the window's screen (it owns the
 // _NET_WM_CM_Sn selection); without one, translucent pixels show black.
 bool compositorRunning();
+
+// Calls `focused` each time the X server gives the keyboard focus to
+// `window`. Qt's own activation can run ahead of the server (a window shown
+// again before its last focus-out was reported counts as active at once),
+// so only this says that the window really holds the keyboard. The watch
+// ends with the window. Returns false off X11, where nothing is watched.
+bool watchFocusIn(QWidget *window, std::function<void()> focused);
 
 } // namespace ostrel::x11
