@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Ostrel needs that this machine lacks.
 #   scripts/install-deps.sh          what building and running need
-#   scripts/install-deps.sh --test   also what the tests need (Xvfb, openbox)
+#   scripts/install-deps.sh --test   also what the tests need (Xvfb, openbox, xwd)
 #   scripts/install-deps.sh --bench  also what the benchmarks need
 set -euo pipefail
 
@@ -10,7 +10,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
           x11-utils wmctrl xdotool procps fonts-dejavu-core)
 for arg in "$@"; do
     case "$arg" in
-        --test) packages+=(xvfb openbox) ;;
+        --test) packages+=(xvfb openbox x11-apps) ;;
         --bench) packages+=(xvfb openbox libxcb-damage0-dev suckless-tools) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
     esac
