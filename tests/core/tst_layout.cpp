@@ -16,13 +16,6 @@ private Q_SLOTS:
         QTest::addColumn<QRect>("available");
         QTest::addColumn<int>("rows");
         QTest::addColumn<QRect>("frame");
-        QTest::newRow("no rows: as tall as one")
-            << QRect(0, 0, 1920, 1080) << 0 << QRect(620, 237, 680, 114);
-        QTest::newRow("grows with its rows")
-            << QRect(0, 0, 1920, 1080) << 3 << QRect(620, 237, 680, 182);
-        QTest::newRow("stops growing past eight")
-            << QRect(0, 0, 1920, 1080) << std::numeric_limits<int>::max()
-            << QRect(620, 237, 680, 352);
         // A panel along the top: the usable area starts below it.
         QTest::newRow("usable area offset")
             << QRect(1920, 28, 1440, 872) << 1 << QRect(2300, 219, 680, 114);

@@ -86,15 +86,6 @@ private Q_SLOTS:
         QCOMPARE(request.rawHeader("x-ostrel-token"), QByteArray("s3cret"));
     }
 
-    void repositoryPath()
-    {
-        qunsetenv("OSTREL_REPO");
-        QCOMPARE(TarnBridge::repositoryPath(), QDir::homePath() + u"/Repos/tarn-use"_s);
-        qputenv("OSTREL_REPO", "");
-        QCOMPARE(TarnBridge::repositoryPath(), QString()); // set counts, even empty
-        qunsetenv("OSTREL_REPO");
-    }
-
     void numericCompare_data()
     {
         QTest::addColumn<QString>("a");
@@ -156,14 +147,6 @@ private Q_SLOTS:
         const auto overridePath = override.isNull() ? std::nullopt : std::optional(root + override);
         const auto node = TarnBridge::findNode(overridePath, home.path(), system);
         QCOMPARE(node, found.isEmpty() ? std::nullopt : std::optional(root + found));
-    }
-
-    void nodePathIsSettledOnce()
-    {
-        const auto first = TarnBridge::nodePath();
-        qputenv("OSTREL_NODE", "/bin/sh");
-        QCOMPARE(TarnBridge::nodePath(), first);
-        qunsetenv("OSTREL_NODE");
     }
 };
 

@@ -37,7 +37,7 @@ kill -USR1 "$app"
 wid=""
 find_panel() { wid=$(xdotool search --onlyvisible --classname '^ostrel$' 2>/dev/null | head -n1); [ -n "$wid" ]; }
 check "SIGUSR1 maps the palette" wait_for 10 find_panel
-check "palette is viewable" wait_for 5 is_viewable "$wid"
+wait_for 5 is_viewable "$wid"
 check "palette sits centred, 22% down: 620,237 680x114" wait_for 5 bash -c "[ \"\$(source $here/lib.sh; geometry $wid)\" = '620,237,680,114' ]"
 check "palette has keyboard focus" wait_for 5 is_active "$wid"
 props=$(xprop -id "$wid")

@@ -12,6 +12,8 @@ using namespace Qt::StringLiterals;
 using ostrel::Animation;
 using ostrel::KeyedAnimations;
 
+Q_DECLARE_METATYPE(ostrel::Animation)
+
 namespace {
 
 // Qt may count a millisecond of real time into the first frame after it
@@ -46,8 +48,6 @@ private Q_SLOTS:
             << 250 << true << 1 << QList<QPointF>{{240, 9.6}, {375, 5}, {490, 0.4}, {500, gone}};
         QTest::newRow("twice") << 250 << false << 2
                                << QList<QPointF>{{200, 8}, {300, 2}, {490, 9.6}, {500, gone}};
-        QTest::newRow("there and back twice")
-            << 250 << true << 2 << QList<QPointF>{{625, 5}, {740, 9.6}, {990, 0.4}, {1000, gone}};
         QTest::newRow("endless") << 100 << false << -1
                                  << QList<QPointF>{{50, 5}, {100075, 7.5}, {1000010, 1}};
     }
@@ -149,40 +149,31 @@ private Q_SLOTS:
         QVERIFY(near(animations.value(u"late"_s, -1.0), 0.2, 1));
     }
 
+    // Input that cannot animate ends at once; counts out of range are settled.
     void inputThatCannotAnimate_data()
     {
         constexpr double nan = std::numeric_limits<double>::quiet_NaN();
-        constexpr double inf = std::numeric_limits<double>::infinity();
-        QTest::addColumn<double>("from");
-        QTest::addColumn<double>("to");
-        QTest::addColumn<int>("durationMs");
-        QTest::addColumn<int>("repeatCount");
+        QTest::addColumn<Animation>("animation");
         QTest::addColumn<int>("runningRepeatCount"); // 0: removed at once
-        QTest::newRow("zero duration") << 0.0 << 1.0 << 0 << 1 << 0;
-        QTest::newRow("negative duration") << 0.0 << 1.0 << -5 << 1 << 0;
-        QTest::newRow("NaN start") << nan << 1.0 << 100 << 1 << 0;
-        QTest::newRow("infinite end") << 0.0 << inf << 100 << 1 << 0;
-        QTest::newRow("no repeats plays once") << 0.0 << 1.0 << 100 << 0 << 1;
-        QTest::newRow("negative repeats loop") << 0.0 << 1.0 << 100 << -7 << -1;
-        QTest::newRow("huge repeats are cut") << 0.0 << 1.0 << 100000 << 1000000 << 21474;
+        QTest::newRow("zero duration") << Animation{.durationMs = 0} << 0;
+        QTest::newRow("NaN start") << Animation{.from = nan} << 0;
+        QTest::newRow("infinite end") << Animation{.to = HUGE_VAL} << 0;
+        QTest::newRow("no repeats plays once") << Animation{.repeatCount = 0} << 1;
+        QTest::newRow("negative repeats loop") << Animation{.repeatCount = -7} << -1;
+        QTest::newRow("huge repeats are cut")
+            << Animation{.durationMs = 100000, .repeatCount = 1000000} << 21474;
     }
     void inputThatCannotAnimate()
     {
-        QFETCH(double, from);
-        QFETCH(double, to);
-        QFETCH(int, durationMs);
-        QFETCH(int, repeatCount);
+        QFETCH(Animation, animation);
         QFETCH(int, runningRepeatCount);
         KeyedAnimations animations;
         animations.add(u"k"_s, Animation{.from = 5.0, .to = 6.0, .durationMs = 10000});
-        animations.add(u"k"_s, Animation{.from = from,
-                                         .to = to,
-                                         .durationMs = durationMs,
-                                         .repeatCount = repeatCount});
+        animations.add(u"k"_s, animation);
         QCOMPARE(animations.contains(u"k"_s), runningRepeatCount != 0);
         if (runningRepeatCount != 0)
             QCOMPARE(animations.animation(u"k"_s)->repeatCount, runningRepeatCount);
-        QCOMPARE(animations.value(u"k"_s, -1.0), runningRepeatCount != 0 ? from : -1.0);
+        QCOMPARE(animations.value(u"k"_s, -1.0), runningRepeatCount != 0 ? 0.0 : -1.0);
     }
 };
 

@@ -6,8 +6,6 @@
 #include <QImage>
 #include <QTest>
 
-#include <cmath>
-
 using namespace Qt::StringLiterals;
 using ostrel::ShimmerLabel;
 
@@ -40,49 +38,39 @@ class TestShimmerLabel : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The band sweeps left to right, starting over at the left edge.
+    // The text shows only through a band that sweeps left to right and starts
+    // over at the left edge; before the label is shown nothing shows.
     void sweepsOneWayAndWraps()
-    {
-        ostrel::testing::AnimationClock clock;
-        ShimmerLabel label(u"Searching files"_s, QFont());
-        label.show();
-        double last = label.bandLocations()[0];
-        int wraps = 0;
-        for (int frame = 0; frame < 200; ++frame) {
-            clock.frame(16);
-            const double now = label.bandLocations()[0];
-            QVERIFY2(now > last || last - now > 1.0, qPrintable(u"%1 -> %2"_s.arg(last).arg(now)));
-            wraps += now < last ? 1 : 0;
-            last = now;
-        }
-        QVERIFY(wraps >= 2);
-    }
-
-    void textShowsOnlyThroughTheBand()
     {
         ostrel::testing::AnimationClock clock;
         ShimmerLabel label(QString(60, u'M'), pixelFont(16));
         label.resize(300, label.sizeHint().height());
-        // Before it is shown the band waits off the left edge: nothing shows.
-        for (int alpha : columnAlphas(label))
-            QCOMPARE(alpha, 0);
-
+        QCOMPARE(columnAlphas(label), QList<int>(300, 0));
         label.show();
-        while (label.bandLocations()[0] < 0.1)
+        int wraps = 0;
+        int painted = 0;
+        for (int frame = 0; frame < 200; ++frame) {
+            const double last = label.bandLocations()[0];
             clock.frame(16);
-        const std::array<double, 3> band = label.bandLocations();
-        const QList<int> columns = columnAlphas(label);
-        const int start = int(std::floor(band[0] * 300));
-        const int peak = int(std::round(band[1] * 300));
-        const int end = int(std::ceil(band[2] * 300));
-        for (int x = 0; x < columns.size(); ++x) {
-            if (x < start - 1 || x > end + 1)
-                QVERIFY2(columns[x] == 0, qPrintable(u"column %1"_s.arg(x)));
+            const std::array<double, 3> band = label.bandLocations();
+            QVERIFY(band[0] > last || last - band[0] > 1.0);
+            wraps += band[0] < last ? 1 : 0;
+            if (frame % 20 || band[0] < 0.1 || band[2] > 0.9)
+                continue;
+            ++painted;
+            const QList<int> columns = columnAlphas(label);
+            const int start = int(band[0] * 300);
+            const int peak = int(band[1] * 300);
+            const int end = int(band[2] * 300);
+            for (int x = 0; x < 300; ++x) {
+                if (x < start - 1 || x > end + 1)
+                    QVERIFY2(columns[x] == 0, qPrintable(u"column %1"_s.arg(x)));
+            }
+            const int strongest = *std::max_element(&columns[peak - 6], &columns[peak + 6]);
+            QVERIFY(strongest > 150);
+            QVERIFY(columns[start + 2] < strongest && columns[end - 2] < strongest);
         }
-        const int strongest =
-            *std::max_element(columns.begin() + peak - 6, columns.begin() + peak + 6);
-        QVERIFY(strongest > 150);
-        QVERIFY(columns[start + 2] < strongest && columns[end - 2] < strongest);
+        QVERIFY(wraps >= 2 && painted >= 2);
     }
 
     void elides_data()
@@ -90,12 +78,10 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("width");
         QTest::addColumn<QString>("shown"); // "…": elided
-        const QString sentence = u"Summarise the three newest messages from the build server"_s;
-        QTest::newRow("fits") << sentence << 2000 << sentence;
-        QTest::newRow("too long") << sentence << 120 << u"…"_s;
         QTest::newRow("line breaks become spaces")
             << u"one\ntwo\tthree"_s << 2000 << u"one two three"_s;
-        QTest::newRow("no room") << sentence << 2 << QString();
+        QTest::newRow("too long") << QString(80, u'w') << 120 << u"…"_s;
+        QTest::newRow("no room") << u"text"_s << 2 << QString();
     }
     void elides()
     {
