@@ -29,9 +29,11 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-// Opens an existing log for appending only if it is a regular file of ours.
-// O_NOFOLLOW refuses a symlink at the path; O_NONBLOCK keeps a FIFO planted
-// there from hanging us before fstat can reject it.
+// Opens an existing log for appending only if it is a regular file of ours
+// with no other name: a hard link would carry our lines into a file we do
+// not know. O_NOFOLLOW refuses a symlink at the path; O_NONBLOCK keeps a FIFO
+// planted there from hanging us before fstat can reject it. A log left open
+// to others is made private again.
 int openOwnLog(const QByteArray &path)
 {
     const int fd = ::open(path.constData(),
@@ -39,7 +41,8 @@ int openOwnLog(const QByteArray &path)
     if (fd < 0)
         return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() ||
+        st.st_nlink != 1 || ((st.st_mode & 07777) != 0600 && ::fchmod(fd, 0600) != 0)) {
         ::close(fd);
         errno = EPERM;
         return -1;
@@ -89,7 +92,12 @@ void appendLogFile(const QString &path, const QByteArray &bytes)
                 continue;
         }
         if (fd >= 0) {
-            writeAll(fd, bytes);
+            // One write(2) per entry: with O_APPEND, lines of processes
+            // logging at once never interleave.
+            ssize_t written = 0;
+            do {
+                written = ::write(fd, bytes.constData(), size_t(bytes.size()));
+            } while (written < 0 && errno == EINTR);
             ::close(fd);
             return;
         }

@@ -19,11 +19,12 @@ QString logTimestamp(const QDateTime &moment);
 // a line feed.
 QByteArray logFileLine(const QString &message, const QDateTime &moment);
 
-// Appends bytes to the file at `path` without ever following a symlink there
-// or writing into a file that is not a regular file of our own. Such a path,
-// or one that cannot be opened, is replaced by a fresh private file holding
-// only these bytes; where even that is refused the bytes are dropped.
-// Nothing but `path` (and a private temporary beside it) is ever written.
+// Appends bytes to the file at `path`, in one write, without ever following
+// a symlink there or writing into a file that is not a regular file of our
+// own with no other name (hard link). Such a path, or one that cannot be
+// opened, is replaced by a fresh private file holding only these bytes; where
+// even that is refused the bytes are dropped. The log ends up 0600. Nothing
+// but `path` (and a private temporary beside it) is ever written.
 void appendLogFile(const QString &path, const QByteArray &bytes);
 
 } // namespace ostrel

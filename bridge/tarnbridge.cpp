@@ -55,7 +55,7 @@ std::optional<QString> nodePath()
 {
     // A function-local static is initialised once, thread-safely.
     static const std::optional<QString> path =
-        findNode(environment("OSTREL_NODE"), QDir::homePath());
+        findNode(environment("OSTREL_NODE"), QDir::homePath(), systemNodePaths());
     return path;
 }
 
@@ -109,7 +109,12 @@ bool isExecutableFile(const QString &path)
            ::access(native.constData(), X_OK) == 0;
 }
 
-QStringList nodeCandidates(const QString &home)
+QStringList systemNodePaths()
+{
+    return {u"/opt/homebrew/bin/node"_s, u"/usr/local/bin/node"_s, u"/usr/bin/node"_s};
+}
+
+QStringList nodeCandidates(const QString &home, const QStringList &systemPaths)
 {
     const QString versions = home + u"/.nvm/versions/node"_s;
     QStringList names = QDir(versions).entryList(
@@ -120,15 +125,15 @@ QStringList nodeCandidates(const QString &home)
     QStringList candidates;
     for (const QString &name : std::as_const(names))
         candidates << versions + u'/' + name + u"/bin/node"_s;
-    candidates << u"/opt/homebrew/bin/node"_s << u"/usr/local/bin/node"_s << u"/usr/bin/node"_s;
-    return candidates;
+    return candidates + systemPaths;
 }
 
-std::optional<QString> findNode(const std::optional<QString> &override, const QString &home)
+std::optional<QString> findNode(const std::optional<QString> &override, const QString &home,
+                                const QStringList &systemPaths)
 {
     if (override && isExecutableFile(*override))
         return *override;
-    for (const QString &candidate : nodeCandidates(home)) {
+    for (const QString &candidate : nodeCandidates(home, systemPaths)) {
         if (isExecutableFile(candidate))
             return candidate;
     }

@@ -36,9 +36,12 @@ QNetworkRequest request(const DaemonEndpoint &endpoint, const QString &path);
 std::optional<DaemonEndpoint> parseDaemonFile(const QByteArray &bytes);
 QString daemonFilePath(const QString &home);
 // The uncached interpreter search: $OSTREL_NODE when it names an executable
-// file, else the newest nvm install, else the usual system places.
-std::optional<QString> findNode(const std::optional<QString> &override, const QString &home);
-QStringList nodeCandidates(const QString &home);
+// file, else the newest nvm install, else the first of `systemPaths`.
+std::optional<QString> findNode(const std::optional<QString> &override, const QString &home,
+                                const QStringList &systemPaths);
+QStringList nodeCandidates(const QString &home, const QStringList &systemPaths);
+// Where a system-wide interpreter usually is, in the order searched.
+QStringList systemNodePaths();
 bool isExecutableFile(const QString &path);
 
 // Compares digit runs by value and everything else by character code, case

@@ -2,7 +2,6 @@
 
 #include "ui/colors.h"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -13,8 +12,6 @@ namespace {
 constexpr QSize buttonSize(16, 16);
 constexpr double crossHalfSpan = 5.0; // the cross is 10 px across
 constexpr double strokeWidth = 1.6;
-
-bool applicationActive() { return QGuiApplication::applicationState() == Qt::ApplicationActive; }
 
 } // namespace
 
@@ -65,14 +62,14 @@ void HoverButton::enterEvent(QEnterEvent *event)
 {
     QAbstractButton::enterEvent(event);
     // A panel in the background must not light up under a pointer that merely passes.
-    if (applicationActive())
+    if (isActiveWindow())
         setTint(colors::label());
 }
 
 void HoverButton::leaveEvent(QEvent *event)
 {
     QAbstractButton::leaveEvent(event);
-    if (applicationActive())
+    if (isActiveWindow())
         setTint(colors::tertiary());
 }
 

@@ -7,7 +7,7 @@
 namespace ostrel {
 
 // A 16×16 borderless cross that stops the task it stands for. It lights up
-// under the pointer while the application is active; clicking works either way.
+// under the pointer while its window is active; clicking works either way.
 // It takes no keyboard focus, so clicking it leaves the query field focused.
 class HoverButton final : public QAbstractButton {
     Q_OBJECT

@@ -1,34 +1,45 @@
-#include "palette/layout.h"
 #include "palette/palette.h"
 #include "palette/resultlist.h"
-#include "palette/rows.h"
 #include "palette/rowview.h"
 #include "tests/testkit/testmain.h"
-#include "ui/colors.h"
 #include "ui/hoverbutton.h"
-#include "ui/orbview.h"
 #include "ui/shimmerlabel.h"
 
 #include <QClipboard>
+#include <QCursor>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
+Q_DECLARE_METATYPE(ostrel::Result)
+
 using namespace Qt::StringLiterals;
-using namespace std::chrono_literals;
 
 namespace ostrel {
 
 namespace {
 
-Results rowsNamed(int count, const QString &prefix = u"row "_s)
+Results rowsNamed(int count)
 {
     Results rows;
     for (int i = 0; i < count; ++i)
-        rows.append(Result{prefix + QString::number(i), u"detail"_s});
+        rows.append(Result{QString::number(i), {}});
     return rows;
 }
+
+// A field of another window that notes the keys it is given.
+class KeySink final : public QLineEdit {
+public:
+    QList<int> keys;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        keys.append(event->key());
+        QLineEdit::keyPressEvent(event);
+    }
+};
 
 } // namespace
 
@@ -59,272 +70,151 @@ private:
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        // The offscreen platform says, every time, that it cannot shape or
-        // raise windows; the tests look at the widgets' side of both.
-        static const QtMessageHandler previous = qInstallMessageHandler(nullptr);
-        qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext &context, const QString &message) {
-                if (message.startsWith(u"This plugin does not support"_s))
-                    return;
-                previous(type, context, message);
-            });
-    }
     void init() { m_palette = std::make_unique<Palette>(); }
     void cleanup() { m_palette.reset(); }
 
-    void constructionState()
-    {
-        QCOMPARE(m_palette->results(), idleRows());
-        QVERIFY(m_palette->m_answerRows.isEmpty());
-        QVERIFY(m_palette->m_tasks.isEmpty());
-        QVERIFY(!m_palette->m_orb->listening());
-        QVERIFY(!m_palette->pinned());
-        QVERIFY(!m_palette->everKey());
-        QVERIFY(!m_palette->m_lastSpeech);
-        QVERIFY(!m_palette->m_monitor);
-        QVERIFY(!m_palette->isVisible());
-        QCOMPARE(m_palette->size(), QSize(680, 114));
-        QCOMPARE(m_palette->windowTitle(), u"Ostrel"_s);
-        const Qt::WindowFlags flags = m_palette->windowFlags();
-        QVERIFY(flags.testFlag(Qt::Tool));
-        QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
-        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
-        QCOMPARE(field()->placeholderText(),
-                 u"Ask anything \u2014 apps, files, settings, windows, maths\u2026"_s);
-        QCOMPARE(field()->font().pixelSize(), 22);
-        QCOMPARE(m_palette->m_orb->toolTip(), u"Dictation - click to switch off"_s);
-        QCOMPARE(list()->rowCount(), 1);
-        QCOMPARE(list()->selectedRow(), -1);
-    }
-
-    void layoutOfTheParts()
-    {
-        showPalette();
-        // Field 18 below the top from 20 in; orb 22 square, 22 from the right,
-        // centred on the field; list 14 under the field down to 18 above the
-        // bottom.
-        QCOMPARE(field()->geometry().topLeft(), QPoint(20, 18));
-        QCOMPARE(field()->geometry().right() + 1 + 14,
-                 m_palette->m_orb->geometry().marginsRemoved(OrbView::overflowMargins()).left());
-        const QRect orb = m_palette->m_orb->geometry().marginsRemoved(OrbView::overflowMargins());
-        QCOMPARE(orb.size(), QSize(22, 22));
-        QCOMPARE(680 - orb.right() - 1, 22);
-        QCOMPARE(orb.center().y(), field()->geometry().center().y());
-        QCOMPARE(list()->geometry(), QRect(0, 62, 680, 34));
-    }
-
-    void renderSizesThePanel_data()
+    void panelFollowsItsRows_data()
     {
         QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("shown");
         QTest::addColumn<int>("height");
-        QTest::addColumn<bool>("scrolls");
-        QTest::newRow("none: idle row") << 0 << 1 << 114 << false;
-        QTest::newRow("one") << 1 << 1 << 114 << false;
-        QTest::newRow("three") << 3 << 3 << 182 << false;
-        QTest::newRow("eight") << 8 << 8 << 352 << false;
-        QTest::newRow("twenty") << 20 << 20 << 352 << true;
+        QTest::newRow("none: the idle row") << 0 << 114;
+        QTest::newRow("three") << 3 << 182;
+        QTest::newRow("twenty: scrolls") << 20 << 352;
     }
-    void renderSizesThePanel()
+    void panelFollowsItsRows()
     {
         QFETCH(int, rows);
-        QFETCH(int, shown);
         QFETCH(int, height);
-        QFETCH(bool, scrolls);
         showPalette();
         m_palette->m_answerRows = rowsNamed(rows);
         m_palette->render();
-        QCOMPARE(m_palette->results().size(), shown);
-        QCOMPARE(list()->rowCount(), shown);
+        QCOMPARE(list()->rowCount(), std::max(rows, 1));
         QCOMPARE(m_palette->geometry(), QRect(620, 237, 680, height));
-        QCOMPARE(list()->height(), height - 62 - 18);
-        QTRY_COMPARE(list()->verticalScrollBar()->isVisible(), scrolls);
-        const QRect frame = m_palette->geometry();
-        m_palette->render();
-        QCOMPARE(m_palette->geometry(), frame);
-        QCOMPARE(list()->rowCount(), shown);
+        QTRY_COMPARE(list()->verticalScrollBar()->isVisible(), rows > 8);
+        // Without a compositor the window is shaped, and the shape follows
+        // the size: rounded corners, the bottom edge covered.
+        const QRegion mask = m_palette->mask();
+        QVERIFY(mask.contains(QPoint(340, height - 3)));
+        QVERIFY(!mask.contains(QPoint(0, 0)) && !mask.contains(QPoint(679, height - 1)));
     }
 
-    void renderComposesTasksThenAnswers()
+    void rowsShowTheirKind_data()
     {
-        m_palette->m_tasks = {Result{u"T1"_s, {}, false, true, u"1"_s}, Result{u"T2"_s, u"done"_s}};
-        m_palette->m_answerRows = {Result{u"A1"_s, {}}, Result{u"A2"_s, {}, false, false, u"2"_s},
-                                   Result{u"A3"_s, {}}};
-        m_palette->render();
-        QStringList titles;
-        for (const Result &row : m_palette->results())
-            titles << row.title;
-        QCOMPARE(titles, (QStringList{u"T1"_s, u"T2"_s, u"A1"_s, u"A3"_s}));
-        QCOMPARE(m_palette->height(), 216);
+        QTest::addColumn<Result>("row");
+        QTest::addColumn<bool>("shimmers");
+        QTest::newRow("busy task") << Result{u"t"_s, {}, false, true, u"task-7"_s} << true;
+        QTest::newRow("plain") << Result{u"p"_s, u"s"_s} << false;
+        QTest::newRow("empty task id") << Result{u"e"_s, {}, true, false, u""_s} << false;
     }
-
-    void rowViewsFollowTheirRows()
+    void rowsShowTheirKind()
     {
-        m_palette->m_tasks = {
-            Result{u"busy"_s, u"s"_s, false, true, u"task-7"_s}, Result{u"dim"_s, u"s"_s, true},
-            Result{u"dim busy"_s, u"s"_s, true, true}, Result{u"plain"_s, u"s"_s}};
-        m_palette->render();
-
-        struct Expect {
-            bool shimmer;
-            int titlePixels;
-            QColor titleColor;
-            QColor subtitleColor;
-            bool stop;
-        };
-        const Expect expected[] = {
-            {true, 15, {}, colors::secondary(), true},
-            {false, 13, colors::secondary(), colors::tertiary(), false},
-            {true, 13, {}, colors::tertiary(), false},
-            {false, 15, colors::label(), colors::secondary(), false},
-        };
-        for (int i = 0; i < 4; ++i) {
-            QWidget *row = list()->rowView(i);
-            QVERIFY(row);
-            QCOMPARE(row->height(), 34);
-            auto *title = row->findChild<QWidget *>(u"title"_s);
-            auto *subtitle = row->findChild<QLabel *>(u"subtitle"_s);
-            QVERIFY(title && subtitle);
-            QCOMPARE(qobject_cast<ShimmerLabel *>(title) != nullptr, expected[i].shimmer);
-            QCOMPARE(title->font().pixelSize(), expected[i].titlePixels);
-            if (!expected[i].shimmer)
-                QCOMPARE(title->palette().color(QPalette::WindowText), expected[i].titleColor);
-            QCOMPARE(subtitle->font().pixelSize(), 12);
-            QCOMPARE(subtitle->palette().color(QPalette::WindowText), expected[i].subtitleColor);
-            QCOMPARE(stopButton(row) != nullptr, expected[i].stop);
-        }
-        HoverButton *stop = stopButton(list()->rowView(0));
-        QCOMPARE(stop->identifier(), u"task-7"_s);
-        QCOMPARE(stop->toolTip(), u"Stop this task"_s);
-        QCOMPARE(stop->size(), QSize(16, 16));
-        QCOMPARE(stop->tint(), colors::tertiary());
-    }
-
-    void stopButtonCarriesItsTask()
-    {
-        m_palette->m_tasks = {Result{u"one"_s, {}, false, true, u"a"_s},
-                              Result{u"two"_s, {}, false, true, u""_s}};
-        m_palette->render();
+        QFETCH(Result, row);
+        QFETCH(bool, shimmers);
+        m_palette->m_tasks = {row};
         showPalette();
-        QSignalSpy spy(list(), &ResultList::stopRequested);
-        QTest::mouseClick(stopButton(list()->rowView(1)), Qt::LeftButton);
-        QTest::mouseClick(stopButton(list()->rowView(0)), Qt::LeftButton);
-        QCOMPARE(spy.size(), 2);
-        QCOMPARE(spy.at(0).at(0).toString(), QString());
-        QCOMPARE(spy.at(1).at(0).toString(), u"a"_s);
+        QWidget *view = list()->rowView(0);
+        QCOMPARE(qobject_cast<ShimmerLabel *>(view->findChild<QWidget *>(u"title"_s)) != nullptr,
+                 shimmers);
+        HoverButton *stop = stopButton(view);
+        QCOMPARE(stop != nullptr, row.taskId.has_value());
+        if (stop) {
+            QSignalSpy spy(list(), &ResultList::stopRequested);
+            QTest::mouseClick(stop, Qt::LeftButton);
+            QCOMPARE(spy.size(), 1);
+            QCOMPARE(spy.at(0).at(0).toString(), *row.taskId);
+            QVERIFY(field()->hasFocus());
+        }
     }
 
-    void presentEmptiesTheFieldAndKeepsRows()
+    // A stop button lights up under the pointer only while the palette is in
+    // front, not when the pointer merely passes a panel in the background.
+    void stopButtonFollowsThePointer()
+    {
+        m_palette->m_tasks = {Result{u"t"_s, {}, false, true, u"7"_s}};
+        QCursor::setPos(0, 0);
+        showPalette();
+        HoverButton *stop = stopButton(list()->rowView(0));
+        const QColor resting = stop->tint();
+        QTest::mouseMove(stop, QPoint(8, 8));
+        QVERIFY(stop->tint() != resting);
+        QTest::mouseMove(m_palette.get(), QPoint(5, 5));
+        QCOMPARE(stop->tint(), resting);
+        m_palette->m_pinned = true;
+        QWidget other;
+        focusElsewhere(other);
+        QTest::mouseMove(stop, QPoint(8, 8));
+        QCOMPARE(stop->tint(), resting);
+    }
+
+    void presentAndDismiss()
     {
         m_palette->m_answerRows = rowsNamed(2);
         showPalette();
         QTest::keyClicks(field(), u"12*89"_s);
-        m_palette->dismiss();
-        QCOMPARE(field()->text(), u"12*89"_s);
-        showPalette();
-        QCOMPARE(field()->text(), QString());
-        QCOMPARE(m_palette->results(), rowsNamed(2));
-        QVERIFY(field()->hasFocus());
-        QVERIFY(m_palette->everKey());
-        QVERIFY(m_palette->m_monitor);
-    }
-
-    void dismissClearsState()
-    {
-        showPalette();
         m_palette->m_pinned = true;
         m_palette->dismiss();
         QVERIFY(!m_palette->isVisible());
-        QVERIFY(!m_palette->pinned());
-        QVERIFY(!m_palette->everKey());
-        QVERIFY(!m_palette->m_monitor);
+        QVERIFY(!m_palette->pinned() && !m_palette->everKey() && !m_palette->m_monitor);
+        showPalette();
+        QCOMPARE(field()->text(), QString());
+        QCOMPARE(list()->rowCount(), 2);
+        QVERIFY(field()->hasFocus() && m_palette->everKey() && m_palette->m_monitor);
     }
 
     void keysThatActAreConsumed_data()
     {
-        QTest::addColumn<int>("key");
-        QTest::addColumn<int>("modifiers");
-        QTest::addColumn<bool>("staysVisible");
-        QTest::newRow("return") << int(Qt::Key_Return) << int(Qt::NoModifier) << true;
-        QTest::newRow("shift-return") << int(Qt::Key_Return) << int(Qt::ShiftModifier) << true;
-        QTest::newRow("keypad enter") << int(Qt::Key_Enter) << int(Qt::KeypadModifier) << true;
-        QTest::newRow("escape") << int(Qt::Key_Escape) << int(Qt::NoModifier) << false;
-        QTest::newRow("shift-escape") << int(Qt::Key_Escape) << int(Qt::ShiftModifier) << false;
-        QTest::newRow("alt-escape") << int(Qt::Key_Escape) << int(Qt::AltModifier) << false;
+        QTest::addColumn<Qt::Key>("key");
+        QTest::newRow("return") << Qt::Key_Return;
+        QTest::newRow("keypad enter") << Qt::Key_Enter;
+        QTest::newRow("escape hides") << Qt::Key_Escape;
     }
     void keysThatActAreConsumed()
     {
-        QFETCH(int, key);
-        QFETCH(int, modifiers);
-        QFETCH(bool, staysVisible);
+        QFETCH(Qt::Key, key);
         showPalette();
         QTest::keyClicks(field(), u"left half"_s);
         QSignalSpy returned(field(), &QLineEdit::returnPressed);
-        press(Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        press(key, key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
         QCOMPARE(returned.size(), 0);
         QCOMPARE(field()->text(), u"left half"_s);
-        QCOMPARE(m_palette->isVisible(), staysVisible);
+        QCOMPARE(m_palette->isVisible(), key != Qt::Key_Escape);
     }
 
-    void arrowsClampWithoutWrapping_data()
+    // The selection moves without wrapping and stays in view; the field never
+    // sees the arrows.
+    void arrows_data()
     {
         QTest::addColumn<int>("rows");
         QTest::addColumn<QString>("keys");
         QTest::addColumn<int>("selected");
         QTest::newRow("down selects the first") << 3 << u"D"_s << 0;
         QTest::newRow("up selects the first") << 3 << u"U"_s << 0;
-        QTest::newRow("down twice") << 3 << u"DD"_s << 1;
-        QTest::newRow("down stops at the last") << 3 << u"DDDDD"_s << 2;
+        QTest::newRow("down stops at the last") << 3 << u"DDDD"_s << 2;
         QTest::newRow("up stops at the first") << 3 << u"DDUUU"_s << 0;
-        QTest::newRow("one row") << 1 << u"DDU"_s << 0;
+        QTest::newRow("scrolls to the last of many") << 20 << QString(20, u'D') << 19;
     }
-    void arrowsClampWithoutWrapping()
+    void arrows()
     {
         QFETCH(int, rows);
         QFETCH(QString, keys);
         QFETCH(int, selected);
         m_palette->m_answerRows = rowsNamed(rows);
         showPalette();
+        field()->setText(u"ab"_s);
+        field()->setCursorPosition(1);
         for (QChar k : keys)
             press(k == u'D' ? Qt::Key_Down : Qt::Key_Up);
         QCOMPARE(list()->selectedRow(), selected);
-        QVERIFY(m_palette->isVisible());
-    }
-
-    void arrowsScrollTheSelectionIntoView()
-    {
-        m_palette->m_answerRows = rowsNamed(20);
-        showPalette();
-        QCOMPARE(list()->verticalScrollBar()->value(), 0);
-        for (int i = 0; i < 20; ++i)
-            press(Qt::Key_Down);
-        QCOMPARE(list()->selectedRow(), 19);
-        QTRY_VERIFY(list()->verticalScrollBar()->value() > 0);
-        QCOMPARE(list()->verticalScrollBar()->value(), list()->verticalScrollBar()->maximum());
-    }
-
-    void arrowsOnAnEmptyListAreConsumed()
-    {
-        showPalette();
-        m_palette->m_results.clear();
-        list()->reload({});
-        QTest::keyClicks(field(), u"ab"_s);
-        field()->setCursorPosition(1);
-        press(Qt::Key_Down);
-        press(Qt::Key_Up);
-        QCOMPARE(list()->selectedRow(), -1);
-        // Consumed: the field never saw them move its cursor.
         QCOMPARE(field()->cursorPosition(), 1);
+        const QWidget *row = list()->rowView(selected);
+        QTRY_VERIFY(list()->viewport()->rect().contains(
+            QRect(row->mapTo(list()->viewport(), QPoint()), row->size())));
     }
 
     void editingKeys()
     {
         showPalette();
-        QGuiApplication::clipboard()->clear();
         QTest::keyClicks(field(), u"how is my battery"_s);
-
         press(Qt::Key_A, Qt::ControlModifier);
         QCOMPARE(field()->selectedText(), u"how is my battery"_s);
         press(Qt::Key_C, Qt::ControlModifier);
@@ -332,129 +222,69 @@ private Q_SLOTS:
         press(Qt::Key_X, Qt::ControlModifier);
         QCOMPARE(field()->text(), QString());
         press(Qt::Key_V, Qt::ControlModifier);
-        press(Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(field()->text(), u"how is my batteryhow is my battery"_s);
-
+        QCOMPARE(field()->text(), u"how is my battery"_s);
         // Without Ctrl the letters are typed like any other.
         field()->clear();
         for (Qt::Key k : {Qt::Key_A, Qt::Key_X, Qt::Key_C, Qt::Key_V})
             press(k);
         QCOMPARE(field()->text(), u"axcv"_s);
-        QVERIFY(m_palette->isVisible());
     }
 
-    void keysPassWhenThePaletteIsGone()
+    // Once the palette is away, the keys it acts on reach the application's
+    // other widgets untouched.
+    void keysPassOnceItIsAway_data()
     {
+        QTest::addColumn<QString>("away");
+        QTest::newRow("dismissed") << u"dismiss"_s;
+        QTest::newRow("escape") << u"escape"_s;
+        QTest::newRow("destroyed") << u"destroy"_s;
+    }
+    void keysPassOnceItIsAway()
+    {
+        QFETCH(QString, away);
         showPalette();
-        QLineEdit other;
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
-        // The monitor is still installed (the palette lost focus but was not
-        // dismissed yet); once the palette is gone keys pass untouched.
-        m_palette->m_pinned = true;
-        m_palette.reset();
-        QTest::keyClick(&other, Qt::Key_A, Qt::ControlModifier);
+        if (away == u"dismiss")
+            m_palette->dismiss();
+        else if (away == u"escape")
+            press(Qt::Key_Escape);
+        else
+            m_palette.reset();
+        KeySink other;
+        focusElsewhere(other);
+        const QList<int> keys{Qt::Key_Down, Qt::Key_Up, Qt::Key_Return, Qt::Key_Escape};
+        for (int key : keys)
+            QTest::keyClick(&other, Qt::Key(key));
+        QCOMPARE(other.keys, keys);
         QTest::keyClicks(&other, u"abc"_s);
-        QTest::keyClick(&other, Qt::Key_Escape);
-        QCOMPARE(other.text(), u"abc"_s);
+        QTest::keyClick(&other, Qt::Key_A, Qt::ControlModifier);
+        QCOMPARE(other.selectedText(), u"abc"_s);
     }
 
+    // Losing focus hides the palette one event-loop turn later, unless
+    // something holds it.
     void focusRule_data()
     {
-        QTest::addColumn<bool>("pinned");
-        QTest::addColumn<bool>("neverKey");
-        QTest::addColumn<int>("spokeSecondsAgo"); // -1: never
+        QTest::addColumn<QString>("holding");
         QTest::addColumn<bool>("dismissed");
-        QTest::newRow("plain") << false << false << -1 << true;
-        QTest::newRow("pinned") << true << false << -1 << false;
-        QTest::newRow("never key") << false << true << -1 << false;
-        QTest::newRow("speech 2 s ago") << false << false << 2 << false;
-        QTest::newRow("speech 5 s ago") << false << false << 5 << true;
+        QTest::newRow("nothing") << QString() << true;
+        QTest::newRow("pinned") << u"pinned"_s << false;
+        QTest::newRow("never key") << u"never key"_s << false;
+        QTest::newRow("speech 2 s ago") << u"2"_s << false;
+        QTest::newRow("speech 5 s ago") << u"5"_s << true;
     }
     void focusRule()
     {
-        QFETCH(bool, pinned);
-        QFETCH(bool, neverKey);
-        QFETCH(int, spokeSecondsAgo);
+        QFETCH(QString, holding);
         QFETCH(bool, dismissed);
         showPalette();
-        m_palette->m_pinned = pinned;
-        if (neverKey)
-            m_palette->m_everKey = false;
-        if (spokeSecondsAgo >= 0)
-            m_palette->m_lastSpeech = Palette::Clock::now() - std::chrono::seconds(spokeSecondsAgo);
-
+        m_palette->m_pinned = holding == u"pinned";
+        m_palette->m_everKey = holding != u"never key";
+        if (const int ago = holding.toInt())
+            m_palette->m_lastSpeech = Palette::Clock::now() - std::chrono::seconds(ago);
         QWidget other;
         focusElsewhere(other);
-        if (dismissed) {
-            QTRY_VERIFY(!m_palette->isVisible());
-        } else {
-            // The check runs one event-loop turn after the focus left.
-            QTest::qWait(100);
-            QVERIFY(m_palette->isVisible());
-            QVERIFY(!m_palette->isActiveWindow());
-        }
-    }
-
-    void focusComingBackKeepsThePalette()
-    {
-        showPalette();
-        m_palette->m_pinned = true;
-        QWidget other;
-        focusElsewhere(other);
-        QTest::qWait(50);
-        QVERIFY(m_palette->isVisible());
-        // Clicking back into it makes it key again; losing focus once more
-        // with nothing holding it hides it.
-        m_palette->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(m_palette.get()));
-        m_palette->m_pinned = false;
-        other.activateWindow();
-        QTRY_VERIFY(!m_palette->isVisible());
-    }
-
-    void roundedMask_data()
-    {
-        QTest::addColumn<int>("radius");
-        QTest::addColumn<int>("side");
-        QTest::newRow("panel corner") << 14 << 29;
-        QTest::newRow("square") << 0 << 1;
-    }
-    void roundedMask()
-    {
-        QFETCH(int, radius);
-        QFETCH(int, side);
-        const NinePatch mask = Palette::roundedMask(radius);
-        QCOMPARE(mask.image.size(), QSize(side, side));
-        QCOMPARE(mask.capInset, radius);
-
-        const QImage stretched = mask.stretched(QSize(680, 352));
-        QCOMPARE(stretched.size(), QSize(680, 352));
-        const int centre = qAlpha(stretched.pixel(340, 176));
-        QCOMPARE(centre, 255);
-        // The corners keep their rounding however far the middle stretches.
-        QCOMPARE(qAlpha(stretched.pixel(0, 0)), radius ? 0 : 255);
-        QCOMPARE(qAlpha(stretched.pixel(679, 351)), radius ? 0 : 255);
-        QCOMPARE(qAlpha(stretched.pixel(340, 0)), 255);
-        QCOMPARE(qAlpha(stretched.pixel(0, 176)), 255);
-        if (radius) {
-            QCOMPARE(stretched.pixel(0, 0), mask.image.pixel(0, 0));
-            QCOMPARE(stretched.pixel(679, 351), mask.image.pixel(side - 1, side - 1));
-        }
-    }
-
-    void maskedWithoutACompositor()
-    {
-        showPalette();
-        // The offscreen platform has no compositor: the window is shaped.
-        QVERIFY(!m_palette->mask().isEmpty());
-        QVERIFY(!m_palette->mask().contains(QPoint(0, 0)));
-        QVERIFY(m_palette->mask().contains(QPoint(340, 57)));
-        m_palette->m_answerRows = rowsNamed(4);
-        m_palette->render();
-        QVERIFY(m_palette->mask().contains(QPoint(340, m_palette->height() - 10)));
-        QVERIFY(!m_palette->mask().contains(QPoint(679, m_palette->height() - 1)));
+        QCoreApplication::processEvents();
+        QCOMPARE(m_palette->isVisible(), !dismissed);
     }
 };
 
