@@ -6,7 +6,7 @@ import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdir, writeFile, readFile, readdir, rm, chmod, symlink, access } from 'node:fs/promises';
 import path from 'node:path';
-import { startDaemon, tempDir, removeDir, childEnv, AGENT_ROOT } from '../testkit/daemon.mjs';
+import { tempDir, removeDir, childEnv, AGENT_ROOT } from '../testkit/daemon.mjs';
 const RESPOND = path.join(AGENT_ROOT, 'ostrel', 'respond.mjs');
 import { scanApplications, splitExec } from '../ostrel/desktop.mjs';
 import { rank } from '../ostrel/match.mjs';
@@ -110,8 +110,7 @@ it('ranks names forgivingly and reports ties', async () => {
   const cases = [
     ['firefox', ['Firefox']], ['FireFox', ['Firefox']], ['firefx', ['Firefox']], ['fierfox', ['Firefox']],
     ['frefx', []], ['fire', ['Firefox', 'Firewall Config']], ['writer', ['LibreOffice Writer']],
-    ['office calc', ['LibreOffice Calc']], ['libre', ['LibreOffice Calc', 'LibreOffice Writer']],
-    ['web browser', ['Firefox']], ['www', ['Firefox']], ['tape', ['Rekorder']], ['recorder', ['Rekorder']],
+    ['office calc', ['LibreOffice Calc']], ['web browser', ['Firefox']], ['www', ['Firefox']], ['recorder', ['Rekorder']],
     ['shadow', ['Home Shadow']], ['nested tol', ['Nested Tool']], ['zzzz', []], ['', []],
   ];
   for (const [query, expected] of cases) assert.deepEqual(names(rank(query, apps).top), expected, query);
@@ -133,33 +132,16 @@ async function nextRun(seen) {
   throw new Error('the launched program did not run');
 }
 
-describe('opening through the daemon', () => {
-  let daemon;
+describe('opening', () => {
   const seen = new Set();
-  before(async () => {
-    const { HOME, ...rest } = env; // the daemon keeps its own throw-away home
-    daemon = await startDaemon(rest);
-  });
-  after(async () => { await daemon?.stop(); });
-
-  const title = async (sentence) => (await daemon.ask(sentence)).lines.map((l) => l.title);
-
-  it('starts the entry in its own session with its argv, nothing inherited', async () => {
-    assert.deepEqual((await daemon.ask('open rekorder')).lines, [{ title: 'Opened Rekorder', subtitle: 'Test Tool' }]);
-    const run = await nextRun(seen);
-    assert.deepEqual(run.args, ['--name=', 'two words', '$(touch PWNED)', 'a;b|c&&d', 'say "hi"', '100%']);
-    assert.equal(run.session, run.pid, 'not a session leader');
-    assert.doesNotMatch(run.fds, /socket:|pipe:|anon_inode/);
-    await assert.rejects(access(path.join(root, 'PWNED')));
-  });
+  const title = async (sentence) => (await answerSentence(sentence, { env })).lines.map((l) => l.title);
 
   it('routes each kind of sentence to its skill', async () => {
     const cases = [
       ['launch the firefx app', ['Opened Firefox'], 'firefox'], ['firefox', ['Opened Firefox'], 'firefox'],
       ['Start Nested Tool please', ['Opened Nested Tool'], 'nested'], ['open fire', ['Firefox', 'Firewall Config']],
-      ['open zzzz', ['No application called "zzzz"']], ['fire', ["I can't do that yet"]], ['12*89', ['1068']],
-      ['left half', ['No X display']], ['switch to firefox', ['No X display']],
-      ['start a timer for 5 minutes', ['Timer for 5 minutes']],
+      ['open zzzz', ['No application called "zzzz"']], ['fire', ["I can't do that yet"]],
+      ['switch to firefox', ['No X display']],
       // Shell syntax in the goal stays inert.
       ...['open foo; touch PWNED', 'open $(touch PWNED)', 'launch `touch PWNED`', 'start firefox && touch PWNED',
         'firefox | touch PWNED', 'open ../../bin/recorder'].map((goal) => [goal, [/^(No application|I can't)/]]),
@@ -195,17 +177,20 @@ describe('opening through the daemon', () => {
     await nextRun(seen);
   });
 
-  it('opens from the reply script too, passing on no descriptor it was given', async () => {
-    // fd 40 is an extra pipe the reply script inherits without close-on-exec
-    // (Node itself marks a few low ones close-on-exec at start-up).
+  it('starts the entry in its own session with its argv, passing on no descriptor it was given', async () => {
+    // The reply script, as the palette runs it, with fd 40 an extra pipe it
+    // inherits without close-on-exec (Node itself marks a few low ones
+    // close-on-exec at start-up).
     const stdio = ['ignore', 'pipe', 'ignore', ...new Array(37).fill('ignore'), 'pipe'];
-    const child = spawn(process.execPath, [RESPOND, 'open', 'writer'], { env, stdio });
+    const child = spawn(process.execPath, [RESPOND, 'open', 'rekorder'], { env, stdio });
     let stdout = '';
     child.stdout.on('data', (d) => { stdout += d; });
     await new Promise((resolve) => child.once('close', resolve));
-    assert.equal(JSON.parse(stdout).lines[0].title, 'Opened LibreOffice Writer');
+    assert.deepEqual(JSON.parse(stdout).lines, [{ title: 'Opened Rekorder', subtitle: 'Test Tool' }]);
     const run = await nextRun(seen);
-    assert.deepEqual(run.args, ['writer']);
+    assert.deepEqual(run.args, ['--name=', 'two words', '$(touch PWNED)', 'a;b|c&&d', 'say "hi"', '100%']);
+    assert.equal(run.session, run.pid, 'not a session leader');
     assert.doesNotMatch(run.fds, /socket:|pipe:|anon_inode/);
+    await assert.rejects(access(path.join(root, 'PWNED')));
   });
 });

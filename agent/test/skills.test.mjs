@@ -1,4 +1,4 @@
-// The router and the skills that read the machine: the battery from a fake
+// The skills that read the machine: the battery from a fake
 // power-supply tree, and the window skills when X11 or its helpers fail.
 
 import { describe, it, before, after } from 'node:test';
@@ -7,7 +7,6 @@ import { chmod, mkdir, readdir, readFile, rm, writeFile } from 'node:fs/promises
 import path from 'node:path';
 import { tempDir, removeDir, childEnv } from '../testkit/daemon.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
-import { CAPABILITIES } from '../ostrel/answer.mjs';
 
 const rows = (doc) => doc.lines.map((l) => [l.title, l.subtitle]);
 
@@ -26,13 +25,6 @@ describe('skills', () => {
   let dir;
   before(async () => { dir = await tempDir(); });
   after(() => removeDir(dir));
-
-  it('falls back with a row naming what it can do', async () => {
-    for (const sentence of ['', 'sing me a song', 'ø∑´®†¥']) {
-      assert.deepEqual(rows(await answerSentence(sentence)), [["I can't do that yet", CAPABILITIES]]);
-    }
-    assert.match((await answerSentence('x'.repeat(5000))).lines[0].title, /too long/);
-  });
 
   it('reports every battery in the power-supply tree', async () => {
     const supply = path.join(dir, 'power');
