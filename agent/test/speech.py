@@ -4,7 +4,6 @@ espeak-ng on the spot (nothing recorded is kept in the tree)."""
 import os
 import subprocess
 import sys
-import wave
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OSTREL = os.path.join(os.path.dirname(HERE), "ostrel")
@@ -39,19 +38,6 @@ def speak(text, voice, path, pad=0.5):
     subprocess.run(["sox", raw, path, "pad", str(pad), str(pad)], check=True)
     os.unlink(raw)
     return path
-
-
-def join(paths, out, gap=1.0):
-    """One 16 kHz mono WAV of several, with `gap` seconds of silence after
-    each; returns the raw samples written."""
-    silence = bytes(int(16000 * gap) * 2)
-    samples = b"".join(pcm(p) + silence for p in paths)
-    with wave.open(out, "wb") as w:
-        w.setnchannels(1)
-        w.setsampwidth(2)
-        w.setframerate(16000)
-        w.writeframes(samples)
-    return samples
 
 
 def pcm(path):

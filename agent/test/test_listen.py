@@ -100,9 +100,9 @@ class Process(unittest.TestCase):
     def recording(self):
         wav = os.path.join(tmp.name, "two.wav")
         if not os.path.exists(wav):
-            speech.join([spoken("left half", "awb"), spoken("how is my battery")], wav + ".16k.wav")
             # At 44.1 kHz in stereo, so that the listener needs sox for it.
-            subprocess.run(["sox", wav + ".16k.wav", "-r", "44100", "-c", "2", wav], check=True)
+            subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", wav],
+                           check=True)
         return wav
 
     def test_pause_resume_quit(self):
