@@ -5,13 +5,31 @@
 
 #include <QAbstractAnimation>
 #include <QCoreApplication>
+#include <QVariantAnimation>
 
 namespace ostrel::testing {
 
 class AnimationClock final : public QAnimationDriver {
 public:
-    AnimationClock() { install(); }
-    ~AnimationClock() override { uninstall(); }
+    AnimationClock()
+    {
+        install();
+        // While no animation runs Qt measures time with the wall clock, and
+        // an animation that starts then would count the real time that has
+        // passed into its first frame. One endless animation of our own keeps
+        // this clock running, so only frame() moves time.
+        m_keepAlive.setStartValue(0.0);
+        m_keepAlive.setEndValue(1.0);
+        m_keepAlive.setDuration(1000);
+        m_keepAlive.setLoopCount(-1);
+        m_keepAlive.start();
+        frame(0);
+    }
+    ~AnimationClock() override
+    {
+        m_keepAlive.stop();
+        uninstall();
+    }
 
     // One frame, `ms` after the last. Animations started since then join
     // first: Qt admits them one event-loop turn later.
@@ -41,6 +59,7 @@ protected:
     }
 
 private:
+    QVariantAnimation m_keepAlive;
     qint64 m_now = 0;
     qint64 m_startedAt = 0;
 };
