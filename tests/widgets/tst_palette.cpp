@@ -264,7 +264,7 @@ private Q_SLOTS:
         QSignalSpy returned(field(), &QLineEdit::returnPressed);
         press(Qt::Key(key), Qt::KeyboardModifiers(modifiers));
         QCOMPARE(returned.size(), 0);
-        QCOMPARE(field()->text(), u"left half"_s);
+        QCOMPARE(field()->text(), staysVisible ? QString() : u"left half"_s); // Return submits
         QCOMPARE(m_palette->isVisible(), staysVisible);
     }
 
