@@ -109,6 +109,12 @@ void Palette::render() { setRows(composeRows(m_tasks, m_answerRows)); }
 
 void Palette::setRows(const Results &rows)
 {
+    // The task list is polled about every second: rebuilding unchanged rows
+    // would throw away a row view in the middle of a click on its stop button.
+    if (rows == m_results && m_table->rowCount() == rows.size()) {
+        place();
+        return;
+    }
     m_results = rows;
     m_table->reload(m_results);
     publishRows();

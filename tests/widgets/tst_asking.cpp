@@ -339,8 +339,13 @@ private Q_SLOTS:
         list = good;
 
         // The stop button cancels the task by its id, then the list is asked again.
-        QWidget *row = m_palette->m_table->rowView(0);
-        QTest::mouseClick(stopButton(row), Qt::LeftButton);
+        // A poll between press and release must not lose the click.
+        QPointer<HoverButton> stop = stopButton(m_palette->m_table->rowView(0));
+        QTest::mousePress(stop, Qt::LeftButton);
+        const qsizetype pressed = m_server->count("/tasks");
+        QTRY_VERIFY(m_server->count("/tasks") >= pressed + 2);
+        QVERIFY(stop);
+        QTest::mouseRelease(stop, Qt::LeftButton);
         QTRY_COMPARE(m_server->count("/cancel/"), 1);
         const HttpRequest cancel =
             *std::find_if(m_server->requests.cbegin(), m_server->requests.cend(),
