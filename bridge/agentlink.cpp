@@ -8,6 +8,7 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 namespace ostrel::agentlink {
@@ -58,8 +59,9 @@ void send(const TarnBridge::DaemonEndpoint &endpoint, const QString &path, const
     auto state = std::make_shared<State>();
 
     QObject::connect(reply, &QIODevice::readyRead, reply, [reply, state] {
+        // QIODevice::read(n) allocates n bytes up front: ask only for what is there.
         const qsizetype room = replies::cap - state->result.body.size();
-        state->result.body += reply->read(room);
+        state->result.body += reply->read(std::min(room, reply->bytesAvailable()));
         if (reply->bytesAvailable() > 0 && !state->result.truncated) {
             state->result.truncated = true;
             reply->abort();
@@ -78,7 +80,8 @@ void send(const TarnBridge::DaemonEndpoint &endpoint, const QString &path, const
                          reply->deleteLater();
                          if (!state->result.truncated && reply->isOpen()) {
                              const qsizetype room = replies::cap - state->result.body.size();
-                             state->result.body += reply->read(room);
+                             state->result.body +=
+                                 reply->read(std::min(room, reply->bytesAvailable()));
                              state->result.truncated = reply->bytesAvailable() > 0;
                          }
                          const bool answered =

@@ -141,7 +141,9 @@ void Palette::startPolling()
     }
     m_poll->setInterval(m_settings.pollInterval);
     m_poll->start();
-    refreshTasks();
+    // Right after the panel is up rather than before: the first request also
+    // sets up the HTTP client, which the show must not wait for.
+    QTimer::singleShot(0, this, &Palette::refreshTasks);
 }
 
 void Palette::refreshTasks()

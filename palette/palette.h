@@ -69,7 +69,7 @@ public:
     void spawnAnswer(const QString &goal);
     // Asks the daemon for its tasks; the reply replaces the task rows.
     void refreshTasks();
-    // (Re)starts the one polling timer and refreshes at once.
+    // (Re)starts the one polling timer and refreshes once the panel is up.
     void startPolling();
     // Asks the daemon to cancel a task, then refreshes the task rows.
     void cancel(const QString &taskId);

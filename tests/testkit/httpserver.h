@@ -38,9 +38,14 @@ public:
     {
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection())
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 QObject::connect(socket, &QTcpSocket::readyRead, socket,
                                  [this, socket] { read(socket); });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    m_buffers.remove(socket);
+                    socket->deleteLater();
+                });
+            }
         });
     }
 
