@@ -100,9 +100,10 @@ private:
             answer();
     }
 
-    QTcpServer m_server;
     QHash<QTcpSocket *, QByteArray> m_buffers;
     Handler m_handler;
+    // Last, so its sockets, whose ends touch the buffers, go first.
+    QTcpServer m_server;
 };
 
 } // namespace ostrel::testing
