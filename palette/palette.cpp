@@ -1,5 +1,6 @@
 #include "palette/palette.h"
 
+#include "bridge/tarnbridge.h"
 #include "palette/keymonitor.h"
 #include "palette/layout.h"
 #include "palette/resultlist.h"
@@ -19,6 +20,7 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QScreen>
+#include <QTimer>
 #include <QWindow>
 
 #include <algorithm>
@@ -35,6 +37,17 @@ constexpr int orbTrailing = 22;
 constexpr int orbSide = 22;
 // Dictated text keeps a panel that lost focus on screen for this long.
 constexpr auto speechGrace = 4s;
+
+// Each row as "title|subtitle|busy or idle|stop or -", one per line.
+QString rowsDigest(const Results &rows)
+{
+    QStringList lines;
+    for (const Result &row : rows) {
+        lines << row.title + u'|' + row.subtitle + u'|' + (row.busy ? u"busy"_s : u"idle"_s) +
+                     u'|' + (row.taskId ? u"stop"_s : u"-"_s);
+    }
+    return lines.join(u'\n');
+}
 
 QScreen *screenForPanel()
 {
@@ -81,6 +94,9 @@ Palette::Palette()
 
     m_orb->setToolTip(u"Dictation - click to switch off"_s);
 
+    m_settings.nodePath = TarnBridge::nodePath;
+    connect(m_table, &ResultList::stopRequested, this, &Palette::stopTask);
+
     // No listener runs yet, so the orb starts in its idle look.
     m_orb->setListening(false);
     render();
@@ -90,11 +106,28 @@ Palette::~Palette() = default;
 
 NinePatch Palette::roundedMask(int radius) { return makeRoundedMask(radius); }
 
-void Palette::render()
+void Palette::render() { setRows(composeRows(m_tasks, m_answerRows)); }
+
+void Palette::setRows(const Results &rows)
 {
-    m_results = composeRows(m_tasks, m_answerRows);
+    // The task list is polled about every second: rebuilding unchanged rows
+    // would throw away a row view in the middle of a click on its stop button.
+    if (rows == m_results && m_table->rowCount() == rows.size()) {
+        place();
+        return;
+    }
+    m_results = rows;
     m_table->reload(m_results);
+    publishRows();
     place();
+}
+
+void Palette::publishRows()
+{
+    // A debugging aid: the rows on show, readable from outside with xprop.
+    static const bool wanted = qEnvironmentVariableIsSet("OSTREL_DEBUG_ROWS");
+    if (wanted)
+        x11::setTextProperty(this, "_OSTREL_ROWS", rowsDigest(m_results));
 }
 
 void Palette::place()
@@ -110,6 +143,7 @@ void Palette::present()
     m_field->clear();
     // Rendering places the panel for its rows.
     render();
+    startPolling();
 
     // A compositor may have come or gone since the last show; a new size
     // reshapes the window by itself (resizeEvent).
@@ -139,6 +173,8 @@ void Palette::dismiss()
 {
     m_pinned = false;
     m_everKey = false;
+    delete m_poll;
+    m_poll = nullptr;
     if (m_monitor) {
         // Escape reaches dismiss() from inside the monitor itself: stop it
         // seeing keys now, and free it once that event is done with it.
@@ -184,9 +220,7 @@ bool Palette::handleKey(QKeyEvent *event)
         }
         return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        // Submitting the request arrives with the agent bridge.
-        return true;
+    case Qt::Key_Enter: submit(); return true;
     case Qt::Key_Escape: dismiss(); return true;
     case Qt::Key_Down: move(1); return true;
     case Qt::Key_Up: move(-1); return true;
@@ -253,7 +287,8 @@ void Palette::resizeEvent(QResizeEvent *event)
 
 void Palette::mousePressEvent(QMouseEvent *event)
 {
-    // The background is a handle: dragging it moves the panel.
+    // The background is a handle: dragging it moves the panel. The list keeps
+    // the presses on its rows to itself.
     if (event->button() == Qt::LeftButton && windowHandle() && windowHandle()->startSystemMove())
         event->accept();
     else

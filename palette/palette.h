@@ -3,20 +3,34 @@
 #include "palette/result.h"
 #include "palette/roundedmask.h"
 
+#include <QPointer>
 #include <QWidget>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
 class QKeyEvent;
 class QLineEdit;
+class QTimer;
 
 namespace ostrel {
 
 class KeyMonitor;
 class OrbView;
+class ReplyScript;
 class ResultList;
+
+// How long the palette waits on the agent, and where it finds the
+// interpreter; tests shorten the one and replace the other.
+struct AskSettings {
+    std::chrono::milliseconds askTimeout = std::chrono::seconds(20);
+    std::chrono::milliseconds tasksTimeout = std::chrono::seconds(4);
+    std::chrono::milliseconds cancelTimeout = std::chrono::seconds(60);
+    std::chrono::milliseconds pollInterval = std::chrono::milliseconds(900);
+    std::function<std::optional<QString>()> nodePath;
+};
 
 // The floating panel: a text field with the voice orb at its end and the list
 // of rows below, on a dark rounded background. Built once, on first use, and
@@ -45,6 +59,25 @@ public:
     // The key handler: true when the key was acted on and is consumed.
     bool handleKey(QKeyEvent *event);
 
+    // Hands the field's goal to the agent: the daemon when one runs, else the
+    // reply script. The answer replaces the rows when it comes, unless a
+    // newer goal has been submitted by then.
+    void submit();
+    // Shows an answer document (or anything else the agent replied) to `goal`.
+    void presentAnswer(const QByteArray &bytes, const QString &goal, bool truncated = false);
+    // Runs the reply script for `goal`; its output is presented once it ends.
+    void spawnAnswer(const QString &goal);
+    // Asks the daemon for its tasks; the reply replaces the task rows.
+    void refreshTasks();
+    // (Re)starts the one polling timer and refreshes once the panel is up.
+    void startPolling();
+    // Asks the daemon to cancel a task, then refreshes the task rows.
+    void cancel(const QString &taskId);
+    // A row's stop button was clicked.
+    void stopTask(const QString &taskId);
+
+    void setAskSettings(AskSettings settings);
+
     const Results &results() const { return m_results; }
     bool pinned() const { return m_pinned; }
     bool everKey() const { return m_everKey; }
@@ -57,11 +90,16 @@ protected:
 
 private:
     friend class TestPalette;
+    friend class TestAsking;
 
     void installMonitor();
     void applyFocusRule();
     bool spokeRecently() const;
     void updateShape();
+    void showMessage(const QString &title, const QString &subtitle);
+    void setRows(const Results &rows);
+    void publishRows();
+    void askDaemon(const QString &goal, quint64 generation);
 
     // Declared in the order they are built: the field first, so it is the
     // first stop of the focus chain.
@@ -82,6 +120,13 @@ private:
     // the last showing, which would hide the panel that was just summoned.
     bool m_focusFromServer = false;
     std::unique_ptr<KeyMonitor> m_monitor;
+    // Exists only while the palette is shown by present().
+    QTimer *m_poll = nullptr;
+    // The reply script under way, if any.
+    QPointer<ReplyScript> m_asking;
+    // Counts submissions: a reply to any but the latest goal is dropped.
+    quint64 m_generation = 0;
+    AskSettings m_settings;
 
     // Without a compositor translucent corners show black, so the window is
     // shaped with the rounded mask instead.

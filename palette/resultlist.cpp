@@ -4,6 +4,7 @@
 #include "palette/rowview.h"
 #include "ui/hoverbutton.h"
 
+#include <QMouseEvent>
 #include <QScrollBar>
 #include <QVBoxLayout>
 
@@ -71,6 +72,17 @@ void ResultList::selectRow(int row)
     // Row views get their geometry lazily; settle it so the row can be found.
     m_layout->activate();
     ensureWidgetVisible(m_rows.at(row), 0, 0);
+}
+
+} // namespace ostrel
+
+namespace ostrel {
+
+void ResultList::mousePressEvent(QMouseEvent *event)
+{
+    // A press on a row is not a press on the panel's background: it must not
+    // reach the panel, which would start moving the window.
+    event->accept();
 }
 
 } // namespace ostrel

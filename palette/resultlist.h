@@ -27,6 +27,9 @@ public:
     int selectedRow() const { return m_selected; }
     void selectRow(int row);
 
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+
 Q_SIGNALS:
     // A row's stop button was clicked; carries the row's task id.
     void stopRequested(const QString &taskId);

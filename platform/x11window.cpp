@@ -155,4 +155,26 @@ bool compositorRunning()
     return reply && reply->owner != XCB_NONE;
 }
 
+void setTextProperty(QWidget *window, const char *name, const QString &text)
+{
+    xcb_connection_t *connection = qtConnection();
+    if (!connection || !window)
+        return;
+    const auto intern = [connection](std::string_view atomName) {
+        std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+            xcb_intern_atom_reply(
+                connection,
+                xcb_intern_atom(connection, 0, uint16_t(atomName.size()), atomName.data()),
+                nullptr),
+            &std::free);
+        return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    };
+    const xcb_atom_t property = intern(name);
+    const xcb_atom_t utf8 = intern("UTF8_STRING");
+    const QByteArray bytes = text.toUtf8();
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, xcb_window_t(window->winId()), property,
+                        utf8, 8, uint32_t(bytes.size()), bytes.constData());
+    xcb_flush(connection);
+}
+
 } // namespace ostrel::x11

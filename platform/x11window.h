@@ -2,6 +2,7 @@
 
 #include <functional>
 
+class QString;
 class QWidget;
 
 namespace ostrel::x11 {
@@ -11,6 +12,9 @@ namespace ostrel::x11 {
 // desktop. Window managers drop these states when a window is withdrawn, so
 // this runs before every show. Does nothing off X11.
 void markPanelWindow(QWidget *window);
+
+// Sets a UTF-8 text property on a top-level window. Does nothing off X11.
+void setTextProperty(QWidget *window, const char *name, const QString &text);
 
 // Whether a compositing manager runs on the window's screen (it owns the
 // _NET_WM_CM_Sn selection); without one, translucent pixels show black.

@@ -1,6 +1,8 @@
 #include "tests/testkit/testmain.h"
 
 #include <QStringList>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -40,6 +42,12 @@ int main(int argc, char *argv[])
 #if OSTREL_TEST_WIDGETS
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi, true);
 #endif
+    // No test reaches the user's own agent, daemon file or settings: the
+    // process gets a home and an agent repository of its own.
+    QTemporaryDir home;
+    qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral(".config"))));
+    qputenv("OSTREL_REPO", QFile::encodeName(home.filePath(QStringLiteral("agent"))));
     TestApplication app(argc, argv);
     QTEST_SET_MAIN_SOURCE_PATH
     const char *only = nullptr;

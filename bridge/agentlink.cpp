@@ -1,0 +1,97 @@
+#include "bridge/agentlink.h"
+
+#include "bridge/replies.h"
+
+#include <QCoreApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QNetworkReply>
+#include <QTimer>
+
+#include <algorithm>
+#include <memory>
+
+namespace ostrel::agentlink {
+namespace {
+
+// Statuses that QNetworkReply reports as errors although the daemon did
+// answer; only transport failures lead to the fallback.
+bool isHttpStatusError(QNetworkReply::NetworkError error)
+{
+    return error == QNetworkReply::NoError ||
+           (error >= QNetworkReply::ContentAccessDenied &&
+            error <= QNetworkReply::UnknownContentError) ||
+           error == QNetworkReply::ProtocolInvalidOperationError ||
+           (error >= QNetworkReply::InternalServerError &&
+            error <= QNetworkReply::UnknownServerError);
+}
+
+} // namespace
+
+QNetworkAccessManager &network()
+{
+    // Owned by the application object, so it goes before the event loop does.
+    static QPointer<QNetworkAccessManager> manager;
+    if (!manager) {
+        manager = new QNetworkAccessManager(QCoreApplication::instance());
+        manager->setProxy(QNetworkProxy::NoProxy);
+        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    }
+    return *manager;
+}
+
+void send(const TarnBridge::DaemonEndpoint &endpoint, const QString &path, const QByteArray &verb,
+          const std::optional<QByteArray> &body, std::chrono::milliseconds timeout,
+          QObject *context, std::function<void(const Reply &)> done)
+{
+    QNetworkRequest request = TarnBridge::request(endpoint, path);
+    if (body)
+        request.setHeader(QNetworkRequest::ContentTypeHeader,
+                          QByteArrayLiteral("application/json"));
+    QNetworkReply *reply = body ? network().sendCustomRequest(request, verb, *body)
+                                : network().sendCustomRequest(request, verb);
+    reply->setReadBufferSize(64 * 1024);
+
+    struct State {
+        Reply result;
+        bool timedOut = false;
+    };
+    auto state = std::make_shared<State>();
+
+    QObject::connect(reply, &QIODevice::readyRead, reply, [reply, state] {
+        // QIODevice::read(n) allocates n bytes up front: ask only for what is there.
+        const qsizetype room = replies::cap - state->result.body.size();
+        state->result.body += reply->read(std::min(room, reply->bytesAvailable()));
+        if (reply->bytesAvailable() > 0 && !state->result.truncated) {
+            state->result.truncated = true;
+            reply->abort();
+        }
+    });
+    auto *deadline = new QTimer(reply);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, reply, [reply, state] {
+        state->timedOut = true;
+        reply->abort();
+    });
+    deadline->start(timeout);
+
+    QObject::connect(reply, &QNetworkReply::finished, reply,
+                     [reply, state, guard = QPointer(context), done = std::move(done)] {
+                         reply->deleteLater();
+                         if (!state->result.truncated && reply->isOpen()) {
+                             const qsizetype room = replies::cap - state->result.body.size();
+                             state->result.body +=
+                                 reply->read(std::min(room, reply->bytesAvailable()));
+                             state->result.truncated = reply->bytesAvailable() > 0;
+                         }
+                         const bool answered =
+                             reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+                         state->result.arrived =
+                             state->result.truncated ||
+                             (answered && !state->timedOut && isHttpStatusError(reply->error()));
+                         if (guard)
+                             done(state->result);
+                     });
+}
+
+} // namespace ostrel::agentlink

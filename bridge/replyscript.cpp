@@ -1,0 +1,91 @@
+#include "bridge/replyscript.h"
+
+#include "bridge/replies.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/prctl.h>
+
+using namespace Qt::StringLiterals;
+
+namespace ostrel {
+
+ReplyScript::ReplyScript(QObject *parent)
+    : QObject(parent)
+{
+    m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
+    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // Ended with us even when we are killed outright, so no script outlives
+    // the palette that waits for it.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    connect(&m_process, &QProcess::readyReadStandardOutput, this, &ReplyScript::readOutput);
+    connect(&m_process, &QProcess::finished, this, [this] {
+        readOutput();
+        if (m_stopped)
+            deleteLater();
+        else
+            Q_EMIT finished(m_output, m_truncated);
+    });
+    // The event loop ends before the objects that own scripts are destroyed.
+    connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
+            [this] { stop(std::chrono::milliseconds(0)); });
+}
+
+ReplyScript::~ReplyScript()
+{
+    m_stopped = true;
+    if (running()) {
+        m_process.kill();
+        m_process.waitForFinished(1000);
+    }
+}
+
+bool ReplyScript::start(const QString &program, const QString &repository, const QString &goal,
+                        QString *error)
+{
+    m_process.setProgram(program);
+    m_process.setArguments({repository + u"/ostrel/respond.mjs"_s, goal});
+    m_process.setWorkingDirectory(repository);
+    m_process.start(QIODevice::ReadOnly);
+    if (m_process.waitForStarted(-1))
+        return true;
+    if (error)
+        *error = m_process.errorString();
+    return false;
+}
+
+void ReplyScript::stop(std::chrono::milliseconds grace)
+{
+    m_stopped = true;
+    if (!running()) {
+        deleteLater();
+        return;
+    }
+    if (grace.count() == 0) {
+        m_process.kill();
+        return;
+    }
+    m_process.terminate();
+    QTimer::singleShot(grace, this, [this] {
+        if (running())
+            m_process.kill();
+    });
+}
+
+void ReplyScript::readOutput()
+{
+    const QByteArray chunk = m_process.readAllStandardOutput();
+    if (m_truncated)
+        return;
+    const qsizetype room = replies::cap - m_output.size();
+    m_output += chunk.first(std::min(room, chunk.size()));
+    if (chunk.size() > room) {
+        m_truncated = true;
+        // Enough to show; a writer that never stops must not keep us busy.
+        m_process.terminate();
+    }
+}
+
+} // namespace ostrel

@@ -1,0 +1,109 @@
+#pragma once
+
+// A scripted HTTP/1.1 server on 127.0.0.1 for tests: every request is
+// recorded, and a handler decides each reply's status, body and delay, or
+// that no reply ever comes. One request per connection.
+
+#include <QHash>
+#include <QList>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <algorithm>
+#include <functional>
+#include <optional>
+
+namespace ostrel::testing {
+
+struct HttpRequest {
+    QByteArray method;
+    QByteArray path;
+    QHash<QByteArray, QByteArray> headers; // names in lower case
+    QByteArray body;
+};
+
+struct HttpReply {
+    int status = 200;
+    QByteArray body;
+    int delayMs = 0;
+    bool never = false; // keep the connection open without answering
+};
+
+class HttpServer {
+public:
+    using Handler = std::function<HttpReply(const HttpRequest &)>;
+
+    HttpServer()
+    {
+        m_server.listen(QHostAddress::LocalHost);
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                 [this, socket] { read(socket); });
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
+                    m_buffers.remove(socket);
+                    socket->deleteLater();
+                });
+            }
+        });
+    }
+
+    quint16 port() const { return m_server.serverPort(); }
+    void setHandler(Handler handler) { m_handler = std::move(handler); }
+    QList<HttpRequest> requests;
+
+    qsizetype count(const QByteArray &pathPrefix) const
+    {
+        return std::count_if(requests.cbegin(), requests.cend(),
+                             [&](const HttpRequest &r) { return r.path.startsWith(pathPrefix); });
+    }
+
+private:
+    void read(QTcpSocket *socket)
+    {
+        QByteArray &buffer = m_buffers[socket];
+        buffer += socket->readAll();
+        const qsizetype end = buffer.indexOf("\r\n\r\n");
+        if (end < 0)
+            return;
+        HttpRequest request;
+        const QList<QByteArray> lines = buffer.left(end).split('\n');
+        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        request.method = first.value(0);
+        request.path = first.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
+                                       lines[i].mid(colon + 1).trimmed());
+        }
+        const qsizetype length = request.headers.value("content-length", "0").toLongLong();
+        if (buffer.size() < end + 4 + length)
+            return;
+        request.body = buffer.mid(end + 4, length);
+        m_buffers.remove(socket);
+        requests.append(request);
+        const HttpReply reply = m_handler ? m_handler(request) : HttpReply{404, "{}"};
+        if (reply.never)
+            return;
+        const auto answer = [socket, reply] {
+            socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
+                          " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
+                          QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n" +
+                          reply.body);
+            socket->disconnectFromHost();
+        };
+        if (reply.delayMs > 0)
+            QTimer::singleShot(reply.delayMs, socket, answer);
+        else
+            answer();
+    }
+
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+    Handler m_handler;
+    // Last, so its sockets, whose ends touch the buffers, go first.
+    QTcpServer m_server;
+};
+
+} // namespace ostrel::testing
