@@ -1,7 +1,7 @@
 #include "tests/testkit/testmain.h"
 
-#include <QStringList>
 #include <QFile>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 
