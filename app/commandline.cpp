@@ -1,7 +1,10 @@
 #include "app/commandline.h"
 
+#include "app/autostart.h"
 #include "app/instance.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QString>
 
 #include <csignal>
@@ -14,7 +17,7 @@ namespace ostrel {
 namespace {
 
 constexpr char usage[] =
-    "Usage: ostrel [--toggle | --help | --version]\n"
+    "Usage: ostrel [--toggle | --autostart on|off | --help | --version]\n"
     "\n"
     "A command palette summoned from anywhere with a hot key.\n"
     "\n"
@@ -24,6 +27,9 @@ constexpr char usage[] =
     "\n"
     "  --toggle   show or hide the running palette, then exit; bind this to a\n"
     "             desktop shortcut where the hot key cannot be had (Wayland)\n"
+    "  --autostart on|off\n"
+    "             start this ostrel at login, or no longer: writes or removes\n"
+    "             $XDG_CONFIG_HOME/autostart/ostrel.desktop (~/.config/autostart)\n"
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n";
 
@@ -51,6 +57,31 @@ int toggleRunning()
         return 1;
     }
     return 0;
+}
+
+int autostart(const char *value)
+{
+    const bool on = value && std::strcmp(value, "on") == 0;
+    if (!on && !(value && std::strcmp(value, "off") == 0)) {
+        say(stderr, u"--autostart takes on or off; see ostrel --help"_s);
+        return 2;
+    }
+    const QString dir =
+        Autostart::directory(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")
+                                 ? std::optional(qEnvironmentVariable("XDG_CONFIG_HOME"))
+                                 : std::nullopt,
+                             QDir::homePath());
+    Autostart::Outcome outcome;
+    if (on) {
+        // The entry names this very executable, however it was started.
+        const QString self = QFileInfo(u"/proc/self/exe"_s).symLinkTarget();
+        outcome = self.isEmpty() ? Autostart::Outcome{false, u"cannot tell where this ostrel is"_s}
+                                 : Autostart::enable(self, dir);
+    } else {
+        outcome = Autostart::disable(dir);
+    }
+    say(outcome.ok ? stdout : stderr, outcome.message);
+    return outcome.ok ? 0 : 1;
 }
 
 std::optional<int> claimOrRefuse()
@@ -82,6 +113,8 @@ std::optional<int> claimOrRefuse()
 
 std::optional<int> handleCommandLine(int argc, const char *const *argv)
 {
+    if (argc > 1 && std::strcmp(argv[1], "--autostart") == 0 && argc <= 3)
+        return autostart(argc == 3 ? argv[2] : nullptr);
     if (argc > 2) {
         std::fputs(usage, stderr);
         return 2;

@@ -1,7 +1,9 @@
 #include "bridge/tarnbridge.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QUrl>
@@ -46,9 +48,32 @@ qsizetype digitRunEnd(QStringView s, qsizetype from)
 
 QString repositoryPath()
 {
-    if (auto repo = environment("OSTREL_REPO"))
-        return *repo;
-    return QDir::homePath() + u"/Repos/tarn-use"_s;
+    const QString appDir =
+        QCoreApplication::instance() ? QCoreApplication::applicationDirPath() : QString();
+    return chooseRepository(environment("OSTREL_REPO"), QDir::homePath(),
+                            appDir.isEmpty() ? QString() : installedAgentPath(appDir));
+}
+
+QString chooseRepository(const std::optional<QString> &override, const QString &home,
+                         const QString &installedAgent)
+{
+    if (override)
+        return *override;
+    const QString standard = home + u"/Repos/tarn-use"_s;
+    if (!QFileInfo(standard).isDir() && !installedAgent.isEmpty() &&
+        QFileInfo(installedAgent).isDir())
+        return installedAgent;
+    return standard;
+}
+
+QString installedAgentPath(const QString &applicationDir)
+{
+#ifdef OSTREL_INSTALLED_AGENT
+    return QDir::cleanPath(applicationDir + u'/' + QStringLiteral(OSTREL_INSTALLED_AGENT));
+#else
+    Q_UNUSED(applicationDir)
+    return {};
+#endif
 }
 
 std::optional<QString> nodePath()

@@ -19,7 +19,9 @@ struct DaemonEndpoint {
     friend bool operator==(const DaemonEndpoint &, const DaemonEndpoint &) = default;
 };
 
-// $OSTREL_REPO unchanged when it is set (even empty), else ~/Repos/tarn-use.
+// $OSTREL_REPO unchanged when it is set (even empty), else ~/Repos/tarn-use
+// when it exists, else the agent installed with this executable when that
+// exists, else ~/Repos/tarn-use all the same.
 QString repositoryPath();
 
 // The interpreter, settled by the first caller and fixed for the process.
@@ -35,6 +37,10 @@ QNetworkRequest request(const DaemonEndpoint &endpoint, const QString &path);
 // The pieces behind the above, for callers that bring their own inputs.
 std::optional<DaemonEndpoint> parseDaemonFile(const QByteArray &bytes);
 QString daemonFilePath(const QString &home);
+QString chooseRepository(const std::optional<QString> &override, const QString &home,
+                         const QString &installedAgent);
+// Where `cmake --install` puts the agent, seen from the executable's folder.
+QString installedAgentPath(const QString &applicationDir);
 // The uncached interpreter search: $OSTREL_NODE when it names an executable
 // file, else the newest nvm install, else the first of `systemPaths`.
 std::optional<QString> findNode(const std::optional<QString> &override, const QString &home,
