@@ -79,6 +79,8 @@ Palette::Palette()
 
     m_field->setPlaceholderText(
         u"Ask anything \u2014 apps, files, settings, windows, maths\u2026"_s);
+    m_field->setAccessibleName(u"Ask Ostrel"_s);
+    m_field->setAccessibleDescription(m_field->placeholderText());
     QFont fieldFont = m_field->font();
     fieldFont.setPixelSize(22);
     fieldFont.setWeight(QFont::Normal);

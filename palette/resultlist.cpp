@@ -49,11 +49,13 @@ void ResultList::reload(const Results &rows)
     m_rows.clear();
 
     for (const Result &item : rows) {
-        QWidget *view = makeRowView(item, m_content);
+        RowView *view = makeRowView(item, m_content);
         if (HoverButton *stop = stopButton(view)) {
             connect(stop, &QAbstractButton::clicked, this,
                     [this, id = stop->identifier()] { Q_EMIT stopRequested(id); });
         }
+        if (m_rows.size() == m_selected)
+            view->setSelected(true, false);
         m_layout->insertWidget(m_layout->count() - 1, view);
         m_rows.append(view);
     }
@@ -68,10 +70,15 @@ void ResultList::selectRow(int row)
 {
     if (row < 0 || row >= m_rows.size())
         return;
+    if (auto *previous = qobject_cast<RowView *>(rowView(m_selected));
+        previous && row != m_selected)
+        previous->setSelected(false);
     m_selected = row;
     // Row views get their geometry lazily; settle it so the row can be found.
     m_layout->activate();
     ensureWidgetVisible(m_rows.at(row), 0, 0);
+    if (auto *view = qobject_cast<RowView *>(m_rows.at(row)))
+        view->setSelected(true);
 }
 
 } // namespace ostrel

@@ -5,6 +5,8 @@
 #include "ui/hoverbutton.h"
 #include "ui/shimmerlabel.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QPainter>
 
@@ -33,7 +35,66 @@ ElidedLabel *makeLabel(const QString &text, const QFont &font, const QColor &col
     return label;
 }
 
+class RowAccessible final : public QAccessibleWidget {
+public:
+    explicit RowAccessible(RowView *row)
+        : QAccessibleWidget(row, QAccessible::ListItem)
+    {
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        const auto *row = static_cast<const RowView *>(widget());
+        state.selectable = true;
+        state.selected = row->selected();
+        state.busy = row->busy();
+        return state;
+    }
+};
+
+QAccessibleInterface *accessibleRows(const QString &className, QObject *object)
+{
+    if (className == "ostrel::RowView"_L1)
+        return new RowAccessible(static_cast<RowView *>(object));
+    if (className == "ostrel::ResultList"_L1)
+        return new QAccessibleWidget(static_cast<QWidget *>(object), QAccessible::List);
+    return nullptr;
+}
+
 } // namespace
+
+RowView::RowView(bool busy, QWidget *parent)
+    : QWidget(parent)
+    , m_busy(busy)
+{
+    static const bool installed = [] {
+        QAccessible::installFactory(accessibleRows);
+        return true;
+    }();
+    Q_UNUSED(installed)
+}
+
+void RowView::setSelected(bool selected, bool announce)
+{
+    if (selected == m_selected)
+        return;
+    m_selected = selected;
+    if (!announce)
+        return;
+    QAccessible::State changed;
+    changed.selected = true;
+    QAccessibleStateChangeEvent stateChange(this, changed);
+    QAccessible::updateAccessibility(&stateChange);
+    if (selected) {
+        // The keyboard stays in the field; the row is announced the way a
+        // list announces its current item.
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+        QAccessibleEvent selection(this, QAccessible::Selection);
+        QAccessible::updateAccessibility(&selection);
+    }
+}
 
 ElidedLabel::ElidedLabel(const QString &text, QWidget *parent)
     : QLabel(text, parent)
@@ -55,10 +116,12 @@ void ElidedLabel::paintEvent(QPaintEvent *)
                      fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
 }
 
-QWidget *makeRowView(const Result &item, QWidget *parent)
+RowView *makeRowView(const Result &item, QWidget *parent)
 {
-    auto *row = new QWidget(parent);
+    auto *row = new RowView(item.busy, parent);
     row->setFixedHeight(int(Layout::rowHeight));
+    row->setAccessibleName(item.title);
+    row->setAccessibleDescription(item.subtitle);
 
     const QFont titleFont = pixelFont(item.dim ? 13 : 15);
     QWidget *title = nullptr;
@@ -86,7 +149,7 @@ QWidget *makeRowView(const Result &item, QWidget *parent)
         stop->setIdentifier(*item.taskId);
         stop->setTint(colors::tertiary());
         stop->setToolTip(u"Stop this task"_s);
-        stop->setAccessibleName(u"Stop this task"_s);
+        stop->setAccessibleDescription(item.title);
         stop->setFixedSize(16, 16);
         layout->addWidget(stop, 0, Qt::AlignVCenter);
     }

@@ -22,6 +22,8 @@ HoverButton::HoverButton(QWidget *parent)
     setAttribute(Qt::WA_Hover);
     setFocusPolicy(Qt::NoFocus);
     setFixedSize(buttonSize);
+    // The cross has no text for a screen reader to read.
+    setAccessibleName(QStringLiteral("Stop this task"));
 }
 
 QString HoverButton::identifier() const { return m_identifier; }

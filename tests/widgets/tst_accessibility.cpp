@@ -1,0 +1,139 @@
+#include "palette/palette.h"
+#include "palette/resultlist.h"
+#include "palette/rowview.h"
+#include "tests/testkit/testmain.h"
+#include "ui/hoverbutton.h"
+
+#include <QAccessible>
+#include <QFile>
+#include <QGuiApplication>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Qt::StringLiterals;
+
+namespace ostrel {
+namespace {
+
+struct Heard {
+    QAccessible::Event type;
+    QAccessible::Role role;
+    QString name;
+    bool selected;
+};
+
+// What a screen reader would be told, as it is told.
+QList<Heard> g_heard;
+
+void listen(QAccessibleEvent *event)
+{
+    QAccessibleInterface *iface = event->accessibleInterface();
+    if (iface)
+        g_heard.append({event->type(), iface->role(), iface->text(QAccessible::Name),
+                        bool(iface->state().selected)});
+}
+
+QAccessibleInterface *accessible(QObject *object)
+{
+    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
+    if (!iface)
+        qFatal("no accessible interface for %s", object->metaObject()->className());
+    return iface;
+}
+
+} // namespace
+
+class TestAccessibility final : public QObject {
+    Q_OBJECT
+
+private:
+    // No daemon of the machine's user answers here.
+    QTemporaryDir m_home;
+    QByteArray m_savedHome = qgetenv("HOME");
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qputenv("HOME", QFile::encodeName(m_home.path()));
+        QAccessible::installUpdateHandler(listen);
+        // Events reach the handler only through an active bridge: on X the
+        // AT-SPI one, switched on by tests/e2e/accessibility.sh.
+        if (QGuiApplication::platformName() != "offscreen"_L1)
+            QTRY_VERIFY(QAccessible::isActive());
+    }
+    void cleanupTestCase()
+    {
+        QAccessible::installUpdateHandler(nullptr);
+        qputenv("HOME", m_savedHome);
+    }
+
+    void rowsReadAsTheyShow()
+    {
+        ResultList list;
+        list.reload({Result{u"Timer"_s, u"4:59 left"_s, false, true, u"task-1"_s},
+                     Result{u"2,136"_s, u"12*89"_s}});
+        QAccessibleInterface *busy = accessible(list.rowView(0));
+        QCOMPARE(busy->role(), QAccessible::ListItem);
+        QCOMPARE(busy->text(QAccessible::Name), u"Timer"_s);
+        QCOMPARE(busy->text(QAccessible::Description), u"4:59 left"_s);
+        QVERIFY(busy->state().busy);
+        QVERIFY(busy->state().selectable);
+        QVERIFY(!accessible(list.rowView(1))->state().busy);
+        QCOMPARE(accessible(&list)->role(), QAccessible::List);
+
+        QAccessibleInterface *stop = accessible(stopButton(list.rowView(0)));
+        QCOMPARE(stop->role(), QAccessible::Button);
+        QCOMPARE(stop->text(QAccessible::Name), u"Stop this task"_s);
+        QCOMPARE(stop->text(QAccessible::Description), u"Timer"_s);
+        QVERIFY(stop->actionInterface()->actionNames().contains(
+            QAccessibleActionInterface::pressAction()));
+        QVERIFY(!stopButton(list.rowView(1)));
+    }
+
+    void arrowsAnnounceTheSelectedRow()
+    {
+        if (!QAccessible::isActive())
+            QSKIP("no accessibility bridge on this platform; e2e_accessibility runs this on X");
+        Palette palette;
+        palette.present();
+        QVERIFY(QTest::qWaitForWindowActive(&palette));
+        auto *field = palette.findChild<QLineEdit *>();
+        QCOMPARE(accessible(field)->role(), QAccessible::EditableText);
+        QCOMPARE(accessible(field)->text(QAccessible::Name), u"Ask Ostrel"_s);
+
+        palette.presentAnswer(
+            R"({"lines":[{"title":"one","subtitle":"a"},{"title":"two","subtitle":"b"}]})", u"q"_s);
+        auto *list = palette.findChild<ResultList *>();
+        QTRY_COMPARE(list->rowCount(), 2);
+        g_heard.clear();
+        QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
+        QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
+        const auto focused = [] {
+            QStringList names;
+            for (const Heard &heard : std::as_const(g_heard)) {
+                if (heard.type == QAccessible::Focus && heard.role == QAccessible::ListItem &&
+                    heard.selected)
+                    names << heard.name;
+            }
+            return names;
+        };
+        QCOMPARE(focused(), QStringList({u"one"_s, u"two"_s}));
+        QVERIFY(!accessible(list->rowView(0))->state().selected);
+
+        // At the end of the list the selection stays, and so does the reader.
+        g_heard.clear();
+        QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
+        QVERIFY(focused().isEmpty());
+        // Rows rebuilt by the next answer keep the selection without a word.
+        palette.presentAnswer(R"({"lines":[{"title":"x"},{"title":"y"}]})", u"q"_s);
+        QTRY_COMPARE(accessible(list->rowView(1))->text(QAccessible::Name), u"y"_s);
+        QVERIFY(focused().isEmpty());
+        QVERIFY(accessible(list->rowView(1))->state().selected);
+    }
+};
+
+} // namespace ostrel
+
+OSTREL_TEST(ostrel::TestAccessibility)
+#include "tst_accessibility.moc"
