@@ -20,17 +20,23 @@ using TestApplication = QCoreApplication;
 namespace ostrel::testing {
 namespace {
 
-std::vector<std::pair<const char *, Factory>> &registry()
+struct Registered {
+    const char *name;
+    Factory factory;
+    bool onRequest;
+};
+
+std::vector<Registered> &registry()
 {
-    static std::vector<std::pair<const char *, Factory>> tests;
+    static std::vector<Registered> tests;
     return tests;
 }
 
 } // namespace
 
-bool registerTest(const char *name, Factory factory)
+bool registerTest(const char *name, Factory factory, bool onRequest)
 {
-    registry().emplace_back(name, std::move(factory));
+    registry().push_back({name, std::move(factory), onRequest});
     return true;
 }
 
@@ -58,8 +64,8 @@ int main(int argc, char *argv[])
     }
     int failures = 0;
     bool ran = false;
-    for (const auto &[name, make] : ostrel::testing::registry()) {
-        if (only && std::strcmp(only, name) != 0)
+    for (const auto &[name, make, onRequest] : ostrel::testing::registry()) {
+        if (only ? std::strcmp(only, name) != 0 : onRequest)
             continue;
         ran = true;
         const std::unique_ptr<QObject> test = make();

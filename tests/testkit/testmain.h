@@ -12,7 +12,9 @@
 namespace ostrel::testing {
 
 using Factory = std::function<std::unique_ptr<QObject>()>;
-bool registerTest(const char *name, Factory factory);
+// A class registered on request runs only when named on the command line,
+// for tests that need a session the program is not normally run in.
+bool registerTest(const char *name, Factory factory, bool onRequest = false);
 
 } // namespace ostrel::testing
 
@@ -21,3 +23,7 @@ bool registerTest(const char *name, Factory factory);
 #define OSTREL_TEST(Class)                                                                         \
     [[maybe_unused]] static const bool OSTREL_TEST_CONCAT(registeredTest, __LINE__) =              \
         ::ostrel::testing::registerTest(#Class, [] { return std::make_unique<Class>(); });
+#define OSTREL_TEST_ON_REQUEST(Class)                                                              \
+    [[maybe_unused]] static const bool OSTREL_TEST_CONCAT(registeredTest, __LINE__) =              \
+        ::ostrel::testing::registerTest(                                                           \
+            #Class, [] { return std::make_unique<Class>(); }, true);
