@@ -46,12 +46,8 @@ private Q_SLOTS:
         QTest::newRow("Alt with Caps Lock and Num Lock")
             << unset << u"option-space"_s << int(xAlt | xLock | xNum)
             << u"space keydown flags=2686976 match=true"_s;
-        QTest::newRow("Caps Lock alone") << unset << u"option-space"_s << int(xLock)
-                                         << u"space keydown flags=65536 match=false"_s;
         QTest::newRow("Alt+Shift") << unset << u"option-space"_s << int(xAlt | xShift)
                                    << u"space keydown flags=655360 match=false"_s;
-        QTest::newRow("Super+Alt") << unset << u"option-space"_s << int(xAlt | xSuper)
-                                   << u"space keydown flags=1572864 match=false"_s;
         QTest::newRow("command, Super") << "command-space"_ba << u"command-space"_s << int(xSuper)
                                         << u"space keydown flags=1048576 match=true"_s;
         QTest::newRow("command, Alt") << "command-space"_ba << u"command-space"_s << int(xAlt)
@@ -59,14 +55,9 @@ private Q_SLOTS:
         QTest::newRow("control, Ctrl with Num Lock")
             << "control-space"_ba << u"control-space"_s << int(xControl | xNum)
             << u"space keydown flags=2359296 match=true"_s;
-        QTest::newRow("control, Alt") << "control-space"_ba << u"control-space"_s << int(xAlt)
-                                      << u"space keydown flags=524288 match=false"_s;
         QTest::newRow("shift, Shift with Caps Lock")
             << "shift-space"_ba << u"shift-space"_s << int(xShift | xLock)
             << u"space keydown flags=196608 match=true"_s;
-        QTest::newRow("shift, Ctrl+Shift")
-            << "shift-space"_ba << u"shift-space"_s << int(xShift | xControl)
-            << u"space keydown flags=393216 match=false"_s;
         QTest::newRow("wrong case means Alt, named as set")
             << "Command-space"_ba << u"Command-space"_s << int(xAlt)
             << u"space keydown flags=524288 match=true"_s;

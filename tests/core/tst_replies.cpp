@@ -31,7 +31,6 @@ private Q_SLOTS:
         QTest::newRow("other space separators")
             << u"\u00a0\u3000left half\u2003"_s << u"left half"_s;
         QTest::newRow("line breaks stay") << u" \nbattery\r\n\t"_s << u"\nbattery\r\n"_s;
-        QTest::newRow("inner blanks stay") << u"a  b"_s << u"a  b"_s;
         QTest::newRow("blank") << u" \t\u00a0 "_s << QString();
     }
     void trimGoal()
@@ -45,7 +44,6 @@ private Q_SLOTS:
     {
         QCOMPARE(replies::askBody(u"say \"hi\" \u00e9"_s),
                  QByteArray("{\"sentence\":\"say \\\"hi\\\" \xc3\xa9\"}"));
-        QCOMPARE(replies::cancelPath(u"ab12"_s), u"/cancel/ab12"_s);
         QCOMPARE(replies::cancelPath(u"../x/y z?#%"_s), u"/cancel/..%2Fx%2Fy%20z%3F%23%25"_s);
     }
 

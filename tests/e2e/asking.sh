@@ -9,37 +9,20 @@ set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 source "$here/lib.sh"
-ostrel=$1
-: "${DISPLAY:?run inside tests/xvfb-session.sh}"
+setup "$1"
 node=$(command -v node) || { echo "asking.sh: node is not installed (scripts/install-deps.sh)" >&2; exit 1; }
 
-work=$(mktemp -d)
-app=""; daemon=""; other=""
-cleanup() {
-    [ -n "$other" ] && kill "$other" 2>/dev/null
-    [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
-    [ -n "$daemon" ] && kill "$daemon" 2>/dev/null && wait "$daemon" 2>/dev/null
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-mkdir -p "$work/home"
-HOME=$work/home "$node" "$root/agent/ostrel/daemon.mjs" 2>"$work/daemon.log" &
-daemon=$!
-check "the bundled agent publishes its daemon file" wait_for 20 test -s "$work/home/.ostrel/daemon.json"
-
-logfile=/tmp/ostrel-app.log
-HOME=$work/home OSTREL_REPO=$root/agent OSTREL_NODE=$node OSTREL_DEBUG_ROWS=1 "$ostrel" 2>"$work/stderr" &
-app=$!
-check "ostrel is ready" wait_for 20 bash -c "grep -qF 'ready pid=$app' $logfile"
+"$node" "$root/agent/ostrel/daemon.mjs" 2>"$work/daemon.log" &
+helpers+=($!)
+check "the bundled agent publishes its daemon file" wait_for 20 test -s "$HOME/.ostrel/daemon.json"
+check "ostrel is ready" start_app OSTREL_REPO="$root/agent" OSTREL_NODE="$node" OSTREL_DEBUG_ROWS=1
 
 kill -USR1 "$app"
-wid=""
-find_panel() { wid=$(xdotool search --onlyvisible --classname '^ostrel$' 2>/dev/null | head -n1); [ -n "$wid" ]; }
 check "SIGUSR1 shows the palette" wait_for 10 find_panel
 check "the palette has focus" wait_for 5 is_active "$wid"
 rows() { xprop -id "$wid" -notype _OSTREL_ROWS 2>/dev/null; }
 rows_have() { rows | grep -qF -- "$1"; }
+rows_match() { rows | grep -qE -- "$1"; }
 
 xdotool type --delay 20 "12*89"
 xdotool key Return
@@ -47,17 +30,14 @@ check "12*89 and Return shows 1068" wait_for 10 rows_have "1068"
 
 xdotool type --delay 20 "set a timer for 3 seconds"
 xdotool key Return
-check "a timer shows a shimmering row with a stop button" wait_for 5 bash -c "xprop -id $wid _OSTREL_ROWS | grep -qE 'Timer[^|]*\|\|busy\|stop'"
+check "a timer shows a shimmering row with a stop button" wait_for 5 rows_match 'Timer[^|]*\|\|busy\|stop'
 
-xmessage -name other -geometry 300x100+50+50 "another window" &
-other=$!
-other_wid=""
-find_other() { other_wid=$(xdotool search --onlyvisible --classname '^other$' 2>/dev/null | head -n1); [ -n "$other_wid" ]; }
-wait_for 10 find_other && xdotool windowactivate "$other_wid" 2>/dev/null
+focus_other_window
 check "focus moves to another window" wait_for 5 is_active "$other_wid"
-sleep 0.5
-check "the palette stays up while the timer runs" bash -c "source $here/lib.sh; is_viewable $wid && xprop -id $wid _OSTREL_ROWS | grep -qF '|busy|stop'"
 check "the finished timer shows its outcome" wait_for 10 rows_have "|Timer finished|idle|-"
+# Focus left while the timer ran: had the palette gone then, it would not
+# be mapped now.
+check "the palette stayed up while the timer ran" is_viewable "$wid"
 
 # Back to the palette for a long timer, stopped with its button.
 kill -USR1 "$app"; wait_for 5 is_unmapped "$wid"
@@ -74,5 +54,5 @@ check "the row shows how it ended" wait_for 5 rows_have "|Stopped|idle|-" || ech
 check "no task row is busy any more" bash -c "! xprop -id $wid _OSTREL_ROWS | grep -qF '|busy|'"
 check "ostrel is still running" kill -0 "$app"
 
-kill "$app"; wait "$app" 2>/dev/null; app=""
+stop_app
 finish

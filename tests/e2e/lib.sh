@@ -1,5 +1,6 @@
 # Helpers for the end-to-end tests: checks that count, waiting, reading
-# window state from the X server. Sourced, not run.
+# window state from the X server, and one running ostrel with its own home,
+# runtime directory and slice of the log. Sourced, not run.
 
 passed=0
 failed=0
@@ -39,4 +40,55 @@ active_window() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $N
 # The window manager's idea and the X server's input focus both, since the
 # former may still name a window that was just withdrawn.
 is_active() { [ "$(active_window)" = "$1" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
-log_has() { grep -qF -- "$1" "$log_copy"; }
+
+# setup PATH_TO_OSTREL: a private work folder, home and runtime directory
+# (never another test's or user's ostrel), removed with every process the
+# test started when the script ends.
+setup() {
+    ostrel=$1
+    : "${DISPLAY:?run inside tests/xvfb-session.sh}"
+    work=$(mktemp -d)
+    app=""; helpers=()
+    trap teardown EXIT
+    export XDG_RUNTIME_DIR=$work/run HOME=$work/home OSTREL_REPO=$work/no-agent
+    mkdir -m 700 "$XDG_RUNTIME_DIR" "$HOME"
+    logfile=/tmp/ostrel-app.log
+    log_copy=$work/log
+}
+teardown() {
+    local pid
+    for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+    rm -rf "$work"
+}
+
+# The log as written since mark_log, in $log_copy; messages without the stamp.
+mark_log() { log_start=$( [ -f "$logfile" ] && stat -c %s "$logfile" || echo 0 ); }
+refresh_log() { tail -c +"$((log_start + 1))" "$logfile" > "$log_copy" 2>/dev/null || : > "$log_copy"; }
+log_has() { refresh_log; grep -qF -- "$1" "$log_copy"; }
+messages() { refresh_log; sed -E 's/^[0-9-]+ [0-9:]+ \+0000 //' "$log_copy"; }
+toggles() { refresh_log; grep -c 'toggle, visible=' "$log_copy"; }
+
+# start_app [env arguments...]: starts ostrel, waits for its ready line.
+start_app() {
+    mark_log
+    env "$@" "$ostrel" 2>>"$work/stderr" &
+    app=$!
+    wait_for 20 grep -qF "ready pid=$app" "$logfile"
+}
+stop_app() { kill "$app" 2>/dev/null; wait "$app" 2>/dev/null; app=""; }
+
+# The palette's window, once mapped, in $wid.
+find_panel() { wid=$(xdotool search --onlyvisible --classname '^ostrel$' 2>/dev/null | head -n1); [ -n "$wid" ]; }
+
+# Another application's window, focused; its id in $other_wid.
+focus_other_window() {
+    xmessage -name other -geometry 300x100+50+50 "another window" &
+    helpers+=($!)
+    find_other() { other_wid=$(xdotool search --onlyvisible --classname '^other$' 2>/dev/null | head -n1); [ -n "$other_wid" ]; }
+    wait_for 10 find_other && xdotool windowactivate "$other_wid" 2>/dev/null
+}
+
+# The field's text, through the clipboard: select all and copy, until it
+# reads as expected.
+field_shows() { xdotool key ctrl+a ctrl+c && [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
