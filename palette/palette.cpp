@@ -94,7 +94,8 @@ Palette::Palette()
     fieldPalette.setColor(QPalette::HighlightedText, Qt::white);
     m_field->setPalette(fieldPalette);
 
-    m_orb->setToolTip(u"Dictation - click to switch off"_s);
+    showVoiceChoice();
+    m_orb->setOnClick([this] { toggleVoice(); });
 
     m_settings.nodePath = TarnBridge::nodePath;
     connect(m_table, &ResultList::stopRequested, this, &Palette::stopTask);
@@ -168,7 +169,10 @@ void Palette::present()
     }
     m_field->setFocus(Qt::ActiveWindowFocusReason);
     installMonitor();
-    m_orb->setListening(false);
+    const bool voice = voiceEnabled();
+    m_orb->setListening(voice && m_listener);
+    if (voice)
+        resumeListening();
 }
 
 void Palette::dismiss()
@@ -183,6 +187,7 @@ void Palette::dismiss()
         QCoreApplication::instance()->removeEventFilter(m_monitor.get());
         m_monitor.release()->deleteLater();
     }
+    pauseListening();
     hide();
 }
 

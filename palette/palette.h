@@ -2,6 +2,8 @@
 
 #include "palette/result.h"
 #include "palette/roundedmask.h"
+#include "voice/listener.h"
+#include "voice/transcript.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -18,6 +20,7 @@ class QTimer;
 namespace ostrel {
 
 class KeyMonitor;
+class Listener;
 class OrbView;
 class ReplyScript;
 class ResultList;
@@ -78,6 +81,18 @@ public:
 
     void setAskSettings(AskSettings settings);
 
+    // Dictation (voice/dictation.cpp). Whether voice is on is the user's
+    // choice, kept across launches; the orb's click flips it.
+    static bool voiceEnabled();
+    void toggleVoice();
+    // Resumes the listener, or starts one when none runs.
+    void resumeListening();
+    void startListening();
+    void stopListening();
+    // A chunk of the listener's output: words heard go to the field.
+    void consume(const QByteArray &chunk);
+    void setVoiceSettings(VoiceSettings settings);
+
     const Results &results() const { return m_results; }
     bool pinned() const { return m_pinned; }
     bool everKey() const { return m_everKey; }
@@ -91,6 +106,7 @@ protected:
 private:
     friend class TestPalette;
     friend class TestAsking;
+    friend class TestVoice;
 
     void installMonitor();
     void applyFocusRule();
@@ -100,6 +116,8 @@ private:
     void setRows(const Results &rows);
     void publishRows();
     void askDaemon(const QString &goal, quint64 generation);
+    void pauseListening();
+    void showVoiceChoice();
 
     // Declared in the order they are built: the field first, so it is the
     // first stop of the focus chain.
@@ -127,6 +145,11 @@ private:
     // Counts submissions: a reply to any but the latest goal is dropped.
     quint64 m_generation = 0;
     AskSettings m_settings;
+    // The speech listener, from a successful start until it is stopped or ends.
+    QPointer<Listener> m_listener;
+    // Its output not yet ended by a line feed.
+    transcript::LineSplitter m_pending;
+    VoiceSettings m_voice = VoiceSettings::processDefaults();
 
     // Without a compositor translucent corners show black, so the window is
     // shaped with the rounded mask instead.
