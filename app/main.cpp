@@ -12,6 +12,8 @@ int main(int argc, char *argv[])
     // First of all: a toggle sent while we start must neither end the
     // process nor be lost; the signal trigger reports it once installed.
     ostrel::SignalTrigger::catchEarly(SIGUSR1);
+    // A log line to a standard error nobody reads any more must not end us.
+    ostrel::SignalTrigger::survivePipeErrors();
     if (const std::optional<int> status = ostrel::handleCommandLine(argc, argv))
         return *status;
 

@@ -52,6 +52,15 @@ bool install(int signalNumber)
 
 bool SignalTrigger::catchEarly(int signalNumber) { return install(signalNumber); }
 
+void SignalTrigger::survivePipeErrors()
+{
+    struct sigaction action {};
+    action.sa_handler = [](int) {};
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGPIPE, &action, nullptr);
+}
+
 SignalTrigger::SignalTrigger(int signalNumber, QObject *parent)
     : QObject(parent)
     , m_signal(signalNumber)

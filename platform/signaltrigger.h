@@ -30,6 +30,12 @@ public:
     // trigger made later for the same signal reports it.
     static bool catchEarly(int signalNumber);
 
+    // Makes writes to a pipe whose reader has gone fail with EPIPE instead of
+    // ending the process (our standard error may be such a pipe). A handler
+    // that does nothing, not SIG_IGN, so that children start with the
+    // default action.
+    static void survivePipeErrors();
+
     bool isValid() const { return m_notifier != nullptr; }
 
 Q_SIGNALS:

@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cerrno>
 #include <csignal>
 #include <unistd.h>
 
@@ -53,14 +54,35 @@ private Q_SLOTS:
         QVERIFY(!SignalTrigger(SIGUSR2).isValid());
     }
 
+    // A write to a pipe nobody reads fails instead of ending the process.
+    void brokenPipesFail()
+    {
+        SignalTrigger::survivePipeErrors();
+        int fds[2];
+        QCOMPARE(::pipe(fds), 0);
+        ::close(fds[0]);
+        errno = 0;
+        QCOMPARE(::write(fds[1], "x", 1), ssize_t(-1));
+        QCOMPARE(errno, EPIPE);
+        ::close(fds[1]);
+    }
+
+    void caughtHereDefaultInChildren_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("toggle") << SIGUSR1;
+        QTest::newRow("broken pipe") << SIGPIPE;
+    }
     void caughtHereDefaultInChildren()
     {
+        QFETCH(int, signal);
         const SignalTrigger trigger(SIGUSR1);
+        SignalTrigger::survivePipeErrors();
         QFile self(u"/proc/self/status"_s);
         QVERIFY(self.open(QIODevice::ReadOnly));
         const QByteArray mine = self.readAll();
-        QVERIFY(maskHas(mine, "SigCgt:", SIGUSR1));
-        QVERIFY(!maskHas(mine, "SigBlk:", SIGUSR1));
+        QVERIFY(maskHas(mine, "SigCgt:", signal));
+        QVERIFY(!maskHas(mine, "SigBlk:", signal));
 
         QProcess child;
         child.start(u"/bin/cat"_s, {u"/proc/self/status"_s});
@@ -68,7 +90,7 @@ private Q_SLOTS:
         const QByteArray theirs = child.readAllStandardOutput();
         QVERIFY(theirs.contains("SigIgn:"));
         for (const char *mask : {"SigIgn:", "SigBlk:", "SigCgt:"})
-            QVERIFY2(!maskHas(theirs, mask, SIGUSR1), mask);
+            QVERIFY2(!maskHas(theirs, mask, signal), mask);
     }
 };
 
