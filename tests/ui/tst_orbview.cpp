@@ -2,7 +2,6 @@
 #include "tests/testkit/testmain.h"
 #include "ui/orbview.h"
 
-#include <QImage>
 #include <QMouseEvent>
 #include <QSignalSpy>
 #include <QTest>
@@ -24,16 +23,6 @@ public:
 protected:
     void mousePressEvent(QMouseEvent *) override { ++presses; }
 };
-
-// How opaque the orb is drawn `dx` px right of its centre.
-int alphaAt(OrbView &orb, int dx)
-{
-    QImage image(orb.size(), QImage::Format_ARGB32_Premultiplied);
-    image.fill(Qt::transparent);
-    orb.render(&image, QPoint(), QRegion(), {});
-    const QPoint centre = orb.discRect().center().toPoint();
-    return image.pixelColor(centre.x() + dx, centre.y()).alpha();
-}
 
 } // namespace
 
@@ -87,21 +76,17 @@ private Q_SLOTS:
         QVERIFY(core.keys().isEmpty());
     }
 
-    void pulsesGrowTheDrawingAndLeave()
+    // A partial transcript pulses the orb while listening; a pulse during a
+    // pulse starts over, and the pulse leaves the breath behind.
+    void pulsesWhileListening()
     {
         m_host->show();
         m_orb->pulse();
         QVERIFY(m_orb->coreAnimations().keys().isEmpty()); // not listening
         m_orb->setListening(true);
-        const int discAtRest = alphaAt(*m_orb, 13);
-        const int haloAtRest = alphaAt(*m_orb, 16);
-
         m_orb->pulse();
         m_clock->run(150);
-        QVERIFY2(alphaAt(*m_orb, 13) > discAtRest + 40, qPrintable(QString::number(discAtRest)));
-        QVERIFY(alphaAt(*m_orb, 16) > haloAtRest + 20);
-
-        // A pulse during a pulse starts both layers over.
+        QVERIFY(m_orb->coreAnimations().value(pulse, 1.0) > 1.0);
         m_orb->pulse();
         QCOMPARE(m_orb->coreAnimations().value(pulse, 0.0), 1.0);
         QCOMPARE(m_orb->haloAnimations().value(pulse, 0.0), 1.0);
@@ -111,27 +96,16 @@ private Q_SLOTS:
         QVERIFY(m_orb->haloAnimations().keys().isEmpty());
     }
 
-    // Only a left press inside the orb calls back; none reaches the panel below.
-    void clicks_data()
-    {
-        QTest::addColumn<QPoint>("at");
-        QTest::addColumn<Qt::MouseButton>("button");
-        QTest::addColumn<int>("calls");
-        QTest::newRow("on the orb") << QPoint(19, 19) << Qt::LeftButton << 1;
-        QTest::newRow("in the overflow") << QPoint(3, 19) << Qt::LeftButton << 0;
-        QTest::newRow("right button") << QPoint(19, 19) << Qt::RightButton << 0;
-    }
+    // Only a press on the orb itself calls back; none reaches the panel below.
     void clicks()
     {
-        QFETCH(QPoint, at);
-        QFETCH(Qt::MouseButton, button);
-        QFETCH(int, calls);
         m_host->show();
-        QTest::mouseClick(m_orb, button, {}, at); // no callback yet: nothing happens
         int called = 0;
         m_orb->setOnClick([&] { ++called; });
-        QTest::mouseClick(m_orb, button, {}, at);
-        QCOMPARE(called, calls);
+        QTest::mouseClick(m_orb, Qt::LeftButton, {}, QPoint(3, 19)); // in the overflow
+        QCOMPARE(called, 0);
+        QTest::mouseClick(m_orb, Qt::LeftButton, {}, QPoint(19, 19));
+        QCOMPARE(called, 1);
         QCOMPARE(m_host->presses, 0);
     }
 };

@@ -18,6 +18,9 @@
 
 #include <csignal>
 
+Q_DECLARE_METATYPE(ostrel::Result)
+Q_DECLARE_METATYPE(ostrel::testing::HttpReply)
+
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using ostrel::testing::HttpReply;
@@ -158,50 +161,51 @@ private Q_SLOTS:
             QFile::remove(path(name));
     }
 
-    void askTheDaemon()
+    // The answer replaces the rows; keepOpen pins the palette, brings it back
+    // to the front and keeps its rows busy. An error status with an answer
+    // document is still an answer. (What is sent is checked with the parser.)
+    void answersReplaceTheRows_data()
     {
-        // An error status with an answer document is still an answer.
-        m_server->setHandler([](const HttpRequest &) {
-            return HttpReply{500, lines(u"1068"_s), 100};
-        });
-        ask(u"  \t "_s);
-        QCOMPARE(m_palette->m_field->text(), u"  \t "_s);
-        ask(u" 12*89\t"_s);
-        QCOMPARE(shown(), Results{row(u"12*89"_s, u"thinking\u2026"_s)});
-        QVERIFY(m_palette->pinned());
-        QVERIFY(m_palette->m_field->text().isEmpty());
-        QTRY_COMPARE(shown(), Results{row(u"1068"_s)});
-        QVERIFY(!m_palette->pinned());
-        QCOMPARE(m_server->count("/ask"), 1);
-        const HttpRequest request =
-            *std::find_if(m_server->requests.cbegin(), m_server->requests.cend(),
-                          [](const HttpRequest &r) { return r.path == "/ask"; });
-        QCOMPARE(request.method, "POST");
-        QCOMPARE(request.headers.value("x-ostrel-token"), "tok");
-        QCOMPARE(request.headers.value("content-type"), "application/json");
-        QCOMPARE(request.body, R"({"sentence":"12*89"})");
-        QVERIFY(!QFile::exists(path(u"args"_s)));
+        QTest::addColumn<HttpReply>("answer");
+        QTest::addColumn<Results>("rows");
+        QTest::newRow("error status")
+            << HttpReply{500, lines(u"1068"_s), 100} << Results{row(u"1068"_s)};
+        QTest::newRow("keepOpen")
+            << HttpReply{200,
+                         R"({"lines":[{"title":"Timer","taskId":"t1"},{"title":"note"}],
+                             "keepOpen":true})",
+                         150}
+            << Results{row(u"Timer"_s, {}, true, u"t1"_s), row(u"note"_s, {}, true)};
     }
-
-    void keepOpenPinsAndComesToTheFront()
+    void answersReplaceTheRows()
     {
-        m_server->setHandler([](const HttpRequest &request) {
+        QFETCH(HttpReply, answer);
+        QFETCH(Results, rows);
+        m_server->setHandler([answer](const HttpRequest &request) {
+            // The task the answer speaks of, while it runs.
             if (request.path == "/tasks")
-                return HttpReply{200,
-                                 R"({"tasks":[{"id":"t1","title":"Timer","status":"running"}]})"};
-            return HttpReply{200,
-                             R"({"lines":[{"title":"Timer","taskId":"t1"},{"title":"note"}],
-                                 "keepOpen":true})",
-                             150};
+                return HttpReply{
+                    200, answer.body.contains("taskId")
+                             ? R"({"tasks":[{"id":"t1","title":"Timer","status":"running"}]})"
+                             : R"({"tasks":[]})"};
+            return answer;
         });
-        ask(u"set a timer"_s);
+        ask(u"12*89"_s);
+        QCOMPARE(shown(), Results{row(u"12*89"_s, u"thinking\u2026"_s)});
+        QVERIFY(m_palette->pinned() && m_palette->m_field->text().isEmpty());
         m_palette->dismiss();
-        QTRY_VERIFY(m_palette->isVisible());
-        QVERIFY(m_palette->pinned());
-        QTRY_COMPARE(shown(),
-                     (Results{row(u"Timer"_s, {}, true, u"t1"_s), row(u"note"_s, {}, true)}));
+        QTRY_COMPARE(shown(), rows);
+        const bool keepOpen = rows.first().busy;
+        QCOMPARE(m_palette->isVisible(), keepOpen);
+        QCOMPARE(m_palette->pinned(), keepOpen);
         // Shown by the answer, not by present(): no polling.
         QVERIFY(!m_palette->m_poll);
+        QCOMPARE(m_server->count("/ask"), 1);
+        QVERIFY(std::any_of(
+            m_server->requests.cbegin(), m_server->requests.cend(), [](const HttpRequest &r) {
+                return r.path == "/ask" && r.headers.value("x-ostrel-token") == "tok";
+            }));
+        QVERIFY(!QFile::exists(path(u"args"_s)));
     }
 
     void fallsBackToTheScript_data()
@@ -340,15 +344,6 @@ private Q_SLOTS:
                  1);
         QTRY_VERIFY(m_server->count("/tasks") >= 5);
 
-        // A malformed list changes nothing.
-        const Results before = shown();
-        const QByteArray good = list;
-        list = R"({"tasks":[{"title":"x"},"y"]})";
-        const qsizetype seen = m_server->count("/tasks");
-        QTRY_VERIFY(m_server->count("/tasks") >= seen + 3);
-        QCOMPARE(shown(), before);
-        list = good;
-
         // The stop button cancels the task by its id, then the list is asked again.
         // A poll between press and release must not lose the click.
         QPointer<HoverButton> stop = stopButton(m_palette->m_table->rowView(0));
@@ -361,7 +356,6 @@ private Q_SLOTS:
         const HttpRequest cancel =
             *std::find_if(m_server->requests.cbegin(), m_server->requests.cend(),
                           [](const HttpRequest &r) { return r.path.startsWith("/cancel/"); });
-        QCOMPARE(cancel.method, "POST");
         QCOMPARE(cancel.path, "/cancel/a%20b%2Fc");
         QTRY_COMPARE(shown(), Results{row(u"Timer"_s, u"Stopped"_s)});
         QVERIFY(!m_palette->pinned());
@@ -381,16 +375,10 @@ private Q_SLOTS:
             }
         } counter;
         m_palette->installEventFilter(&counter);
-        QWidget *row = m_palette->m_table->rowView(0);
-        const auto click = [](QWidget *widget, QPoint at) {
-            QTest::mousePress(widget, Qt::LeftButton, {}, at);
-            QTest::mouseRelease(widget, Qt::LeftButton, {}, at);
-        };
-        QWidget *title = row->findChild<QWidget *>(u"title"_s);
-        click(title, title->rect().center());
-        click(row, QPoint(row->width() - 5, 5));
+        QWidget *title = m_palette->m_table->rowView(0)->findChild<QWidget *>(u"title"_s);
+        QTest::mouseClick(title, Qt::LeftButton, {}, title->rect().center());
         QCOMPARE(counter.presses, 0);
-        click(m_palette.get(), QPoint(4, 4));
+        QTest::mouseClick(m_palette.get(), Qt::LeftButton, {}, QPoint(4, 4));
         QCOMPARE(counter.presses, 1);
     }
 };
