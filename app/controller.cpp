@@ -133,23 +133,18 @@ void Controller::hotKeyPressed(std::uint32_t time)
 void Controller::releaseKeyboardWhenFocused()
 {
     // The keys typed after the hot key wait in the X server until the
-    // palette has focus, and then land in its field.
-    auto focused = [this] {
-        return m_palette && QGuiApplication::focusWindow() &&
-               QGuiApplication::focusWindow() == m_palette->windowHandle();
-    };
-    if (!m_palette || !m_palette->isVisible() || focused()) {
+    // palette holds the keyboard, and then land in its field. Qt may call the
+    // panel focused before the window manager has given it the keyboard, so
+    // this waits for the server's focus-in, not for Qt's focus window.
+    if (!m_palette || !m_palette->isVisible() || m_palette->holdsKeyboard()) {
         m_hotKey->releaseKeyboard();
         return;
     }
     auto connection = std::make_shared<QMetaObject::Connection>();
-    *connection =
-        connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this, focused, connection] {
-            if (!focused())
-                return;
-            disconnect(*connection);
-            m_hotKey->releaseKeyboard();
-        });
+    *connection = connect(m_palette.get(), &Palette::keyboardArrived, this, [this, connection] {
+        disconnect(*connection);
+        m_hotKey->releaseKeyboard();
+    });
     // The adapter lets go by itself after a while; drop the watch then too.
     QTimer::singleShot(1000, this, [connection] { QObject::disconnect(*connection); });
 }

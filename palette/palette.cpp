@@ -75,7 +75,10 @@ Palette::Palette()
     setAttribute(Qt::WA_TranslucentBackground, m_translucent);
     m_masked = !m_translucent;
     resize(int(Layout::width), int(Layout::height(1)));
-    m_focusFromServer = x11::watchFocusIn(this, [this] { m_everKey = true; });
+    m_focusFromServer = x11::watchFocusIn(this, [this] {
+        m_everKey = true;
+        Q_EMIT keyboardArrived();
+    });
 
     m_field->setPlaceholderText(
         u"Ask anything \u2014 apps, files, settings, windows, maths\u2026"_s);
@@ -239,8 +242,10 @@ bool Palette::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
     if (event->type() == QEvent::WindowActivate) {
-        if (!m_focusFromServer)
+        if (!m_focusFromServer) {
             m_everKey = true;
+            Q_EMIT keyboardArrived();
+        }
     } else if (event->type() == QEvent::WindowDeactivate) {
         // Decide after the current event has been handled: focus may be
         // coming straight back.

@@ -94,8 +94,15 @@ public:
     void setVoiceSettings(VoiceSettings settings);
 
     const Results &results() const { return m_results; }
+    // Whether the keyboard has come to the panel since it was last shown:
+    // on X11 the server's word, elsewhere Qt's activation.
+    bool holdsKeyboard() const { return m_everKey; }
     bool pinned() const { return m_pinned; }
     bool everKey() const { return m_everKey; }
+
+Q_SIGNALS:
+    // The keyboard came to the shown panel (see holdsKeyboard()).
+    void keyboardArrived();
 
 protected:
     bool event(QEvent *event) override;

@@ -69,13 +69,15 @@ void Palette::startListening()
 {
     if (m_listener)
         return;
-    Listener::endStale(m_voice.cleanupProgram, m_voice.cleanupTimeout);
     const QString repository = TarnBridge::repositoryPath();
     const QString interpreter = Listener::interpreterPath(repository);
     if (!TarnBridge::isExecutableFile(interpreter)) {
+        // Checked before the clean-up, which waits for pkill: without an
+        // interpreter nothing would start, and every summon would wait.
         log(u"dictation unavailable: no interpreter at "_s + interpreter);
         return;
     }
+    Listener::endStale(m_voice.cleanupProgram, m_voice.cleanupTimeout);
     auto *listener = new Listener(this);
     m_pending.clear();
     connect(listener, &Listener::output, this, &Palette::consume);

@@ -196,8 +196,8 @@ private Q_SLOTS:
         QCOMPARE(logged(), QStringList{u"dictation started"_s});
     }
 
-    // Without an interpreter every presentation cleans up, logs and tries
-    // nothing else.
+    // Without an interpreter every presentation logs and tries nothing else,
+    // not even the clean-up, which would slow every summon.
     void missingInterpreter()
     {
         QFile::remove(interpreter());
@@ -208,7 +208,7 @@ private Q_SLOTS:
         }
         const QString line = u"dictation unavailable: no interpreter at "_s + interpreter();
         QCOMPARE(logged(), (QStringList{line, line}));
-        QCOMPARE(readFile(u"cleanup"_s).count("ostrel/listen.py"), 2);
+        QVERIFY(readFile(u"cleanup"_s).isEmpty());
         QCOMPARE(shownRows(), before);
         QVERIFY(!listening());
     }
