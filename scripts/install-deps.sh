@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Ostrel needs that this machine lacks.
 #   scripts/install-deps.sh          what building and running need
-#   scripts/install-deps.sh --test   also what the tests need (Xvfb, openbox, xwd)
+#   scripts/install-deps.sh --test   also what the tests need (Xvfb, openbox, xclip, flite...)
 #   scripts/install-deps.sh --bench  also what the benchmarks need
 set -euo pipefail
 
@@ -13,7 +13,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
 packages+=(python3 python3-venv python3-pocketsphinx pocketsphinx-en-us alsa-utils sox)
 for arg in "$@"; do
     case "$arg" in
-        --test) packages+=(xvfb openbox x11-apps xclip flite espeak-ng desktop-file-utils at-spi2-core dbus-daemon) ;;
+        --test) packages+=(xvfb openbox xclip flite espeak-ng desktop-file-utils at-spi2-core dbus-daemon) ;;
         --bench) packages+=(xvfb openbox libxcb-damage0-dev libxcb-xtest0-dev suckless-tools flite espeak-ng) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
     esac
