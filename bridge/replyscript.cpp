@@ -1,12 +1,9 @@
 #include "bridge/replyscript.h"
 
 #include "bridge/replies.h"
+#include "platform/childprocess.h"
 
 #include <QCoreApplication>
-#include <QTimer>
-
-#include <csignal>
-#include <sys/prctl.h>
 
 using namespace Qt::StringLiterals;
 
@@ -17,9 +14,7 @@ ReplyScript::ReplyScript(QObject *parent)
 {
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // Ended with us even when we are killed outright, so no script outlives
-    // the palette that waits for it.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    endWithParent(m_process);
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &ReplyScript::readOutput);
     connect(&m_process, &QProcess::finished, this, [this] {
         readOutput();
@@ -48,12 +43,7 @@ bool ReplyScript::start(const QString &program, const QString &repository, const
     m_process.setProgram(program);
     m_process.setArguments({repository + u"/ostrel/respond.mjs"_s, goal});
     m_process.setWorkingDirectory(repository);
-    m_process.start(QIODevice::ReadOnly);
-    if (m_process.waitForStarted(-1))
-        return true;
-    if (error)
-        *error = m_process.errorString();
-    return false;
+    return startChild(m_process, QIODevice::ReadOnly, error);
 }
 
 void ReplyScript::stop(std::chrono::milliseconds grace)
@@ -67,11 +57,7 @@ void ReplyScript::stop(std::chrono::milliseconds grace)
         m_process.kill();
         return;
     }
-    m_process.terminate();
-    QTimer::singleShot(grace, this, [this] {
-        if (running())
-            m_process.kill();
-    });
+    terminateWithGrace(m_process, this, grace);
 }
 
 void ReplyScript::readOutput()

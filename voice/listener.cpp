@@ -1,10 +1,8 @@
 #include "voice/listener.h"
 
-#include <QCoreApplication>
-#include <QTimer>
+#include "platform/childprocess.h"
 
-#include <csignal>
-#include <sys/prctl.h>
+#include <QCoreApplication>
 
 using namespace Qt::StringLiterals;
 
@@ -20,7 +18,7 @@ Listener::Listener(QObject *parent)
     : QObject(parent)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    endWithParent(m_process);
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &Listener::readOutput);
     connect(&m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
         if (m_stopped) {
@@ -76,12 +74,7 @@ bool Listener::start(const QString &repository, QString *error)
     m_process.setProgram(interpreterPath(repository));
     m_process.setArguments({scriptPath(repository)});
     m_process.setWorkingDirectory(repository);
-    m_process.start(QIODevice::ReadWrite);
-    if (m_process.waitForStarted(-1))
-        return true;
-    if (error)
-        *error = m_process.errorString();
-    return false;
+    return startChild(m_process, QIODevice::ReadWrite, error);
 }
 
 void Listener::send(QByteArrayView word)
@@ -101,11 +94,7 @@ void Listener::stop(std::chrono::milliseconds grace)
         return;
     }
     send("quit");
-    m_process.terminate();
-    QTimer::singleShot(grace, this, [this] {
-        if (running())
-            m_process.kill();
-    });
+    terminateWithGrace(m_process, this, grace);
 }
 
 void Listener::end()
