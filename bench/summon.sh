@@ -18,7 +18,7 @@ home=$(mktemp -d)
 XDG_RUNTIME_DIR=$home "$build/ostrel" 2>/dev/null &
 app=$!
 trap 'kill $app 2>/dev/null; wait $app 2>/dev/null; rm -rf "$home"' EXIT
-for _ in $(seq 100); do grep -q "ready pid=$app" /tmp/ostrel-app.log 2>/dev/null && break; sleep 0.05; done
+for _ in $(seq 100); do grep -qE " ready pid=$app\$" /tmp/ostrel-app.log 2>/dev/null && break; sleep 0.05; done
 
 # Context switches per thread ("tid count" lines): each is a wake-up.
 switches() {

@@ -34,7 +34,8 @@ log_since() { tail -n +"$((start + 1))" "$logfile" | grep -qF -- "$1"; }
 HOME=$work/home OSTREL_REPO=$root/agent OSTREL_NODE=$node OSTREL_DEBUG_ROWS=1 \
     OSTREL_LISTEN_WAV=$work/speech.wav "$ostrel" 2>"$work/stderr" &
 app=$!
-check "ostrel is ready" wait_for 20 bash -c "grep -qF 'ready pid=$app' $logfile"
+ready() { tail -n +"$((start + 1))" "$logfile" | grep -qE " ready pid=$app\$"; }
+check "ostrel is ready" wait_for 20 ready
 
 kill -USR1 "$app"
 wid=""

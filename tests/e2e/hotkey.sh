@@ -87,7 +87,7 @@ app=$!
 has_socket() { ls -l /proc/"$app"/fd 2>/dev/null | grep -q 'socket:'; }
 wait_for 20 has_socket
 kill -USR1 "$app"
-check "a SIGUSR1 during start-up does not end the process" wait_for 20 grep -qF "ready pid=$app" "$logfile"
+check "a SIGUSR1 during start-up does not end the process" wait_for 20 is_ready
 toggled_after_ready() { messages | sed -n "/^ready pid=$app\$/,\$p" | grep -qx 'toggle, visible=false'; }
 check "nor is it lost: it toggles after ready" wait_for 5 toggled_after_ready
 stop_app

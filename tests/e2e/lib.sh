@@ -74,8 +74,11 @@ start_app() {
     mark_log
     env "$@" "$ostrel" 2>>"$work/stderr" &
     app=$!
-    wait_for 20 grep -qF "ready pid=$app" "$logfile"
+    wait_for 20 is_ready
 }
+# The app's own ready line, written since mark_log: the whole pid, not a
+# prefix of another's, and not an earlier process's that had the same pid.
+is_ready() { refresh_log; grep -qE " ready pid=$app\$" "$log_copy"; }
 stop_app() { kill "$app" 2>/dev/null; wait "$app" 2>/dev/null; app=""; }
 
 # The palette's window, once mapped, in $wid.
