@@ -228,16 +228,19 @@ void pressHotKey()
     xcb_flush(connection);
 }
 
-// Key presses that reach `window` over the next `span`.
-int keysReaching(xcb_window_t window, std::chrono::milliseconds span)
+// Presses of `keys` that reach `window` over the next `span`. The hot key's
+// own modifier press goes to the focused window too, and is no loss.
+int keysReaching(xcb_window_t window, const std::vector<xcb_keycode_t> &keys,
+                 std::chrono::milliseconds span)
 {
-    int keys = 0;
+    int reached = 0;
     const auto deadline = Clock::now() + span;
     while (auto event = nextEvent(deadline)) {
         const uint8_t type = (*event)->response_type & 0x7f;
-        if (type == XCB_KEY_PRESS &&
-            reinterpret_cast<xcb_key_press_event_t *>(event->get())->event == window)
-            ++keys;
+        const auto *press = reinterpret_cast<xcb_key_press_event_t *>(event->get());
+        if (type == XCB_KEY_PRESS && press->event == window &&
+            std::find(keys.begin(), keys.end(), press->detail) != keys.end())
+            ++reached;
         else if (type == damageBase + XCB_DAMAGE_NOTIFY) {
             xcb_damage_subtract(connection,
                                 reinterpret_cast<xcb_damage_notify_event_t *>(event->get())->damage,
@@ -245,7 +248,7 @@ int keysReaching(xcb_window_t window, std::chrono::milliseconds span)
             xcb_flush(connection);
         }
     }
-    return keys;
+    return reached;
 }
 
 double percentile(std::vector<double> values, double p)
@@ -381,7 +384,7 @@ int main(int argc, char **argv)
             fakeKey(XCB_KEY_RELEASE, key);
         }
         xcb_flush(connection);
-        lost += keysReaching(other, std::chrono::milliseconds(400));
+        lost += keysReaching(other, letters, std::chrono::milliseconds(400));
         pressHotKey();
         awaitUnmap(panel);
     }

@@ -76,6 +76,11 @@ Palette::Palette()
     m_masked = !m_translucent;
     resize(int(Layout::width), int(Layout::height(1)));
     m_focusFromServer = x11::watchFocusIn(this, [this] {
+        // A focus-in can trail a dismiss(): the server ends the hot key's
+        // grab and hands the focus back before it has seen the unmap. It
+        // must not count for the next showing.
+        if (!isVisible())
+            return;
         m_everKey = true;
         Q_EMIT keyboardArrived();
     });
