@@ -11,16 +11,13 @@ import { chmod, mkdir, readFile, readdir, stat, symlink, writeFile } from 'node:
 import path from 'node:path';
 import { tempDir, removeDir, daemonFileIn, spawnDaemon, stopChild, exited, request, waitFor } from '../testkit/daemon.mjs';
 
+// fn(home, start) with home/.ostrel made; every daemon started is killed afterwards.
 async function withHome(fn) {
   const home = await tempDir();
   const children = [];
-  const start = (env) => {
-    const spawned = spawnDaemon(home, env);
-    children.push(spawned.child);
-    return spawned;
-  };
+  await mkdir(path.join(home, '.ostrel'));
   try {
-    await fn(home, start);
+    await fn(home, () => { const spawned = spawnDaemon(home); children.push(spawned.child); return spawned; });
   } finally {
     for (const child of children) await stopChild(child, 'SIGKILL');
     await removeDir(home);
@@ -29,6 +26,7 @@ async function withHome(fn) {
 
 const readDoc = async (home) => JSON.parse(await readFile(daemonFileIn(home), 'utf8'));
 const answers = async (doc) => (await request(doc.port, { token: doc.token, path: '/tasks' })).status === 200;
+const listening = (server) => new Promise((resolve) => server.listen(0, '127.0.0.1', () => resolve(server.address().port)));
 
 describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
   it('writes a private file, tightening the folder, and removes it on a stop signal', async () => {
@@ -36,14 +34,13 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
     // neither throw nor spin, and the daemon must keep answering.
     for (const [signal, stderrGone] of [['SIGTERM', false], ['SIGINT', false], ['SIGHUP', true]]) {
       await withHome(async (home, start) => {
-        await mkdir(path.join(home, '.ostrel'));
         await chmod(path.join(home, '.ostrel'), 0o755);
         const daemon = start();
         assert.equal((await daemon.ready).started, true, daemon.stderr());
         const doc = await readDoc(home);
         assert.match(doc.token, /^[0-9a-f]{64}$/);
-        assert.equal((await stat(path.join(home, '.ostrel'))).mode & 0o777, 0o700);
-        assert.equal((await stat(daemonFileIn(home))).mode & 0o777, 0o600);
+        const mode = async (p) => (await stat(p)).mode & 0o777;
+        assert.deepEqual([await mode(path.dirname(daemonFileIn(home))), await mode(daemonFileIn(home))], [0o700, 0o600]);
         assert.deepEqual(await readdir(path.join(home, '.ostrel')), ['daemon.json'], 'temporary files left behind');
         if (stderrGone) daemon.child.stderr.destroy();
         for (let i = 0; i < 3; i += 1) assert.ok(await answers(doc));
@@ -53,23 +50,23 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
     }
   });
 
-  it('stops, leaving the file alone, once the file names another daemon', async () => {
-    await withHome(async (home, start) => {
-      const daemon = start();
-      await daemon.ready;
-      const other = { port: 1, token: 'f'.repeat(64) };
-      await writeFile(daemonFileIn(home), JSON.stringify(other));
-      assert.equal((await exited(daemon.child)).code, 0);
-      assert.deepEqual(await readDoc(home), other);
-    });
-  });
-
-  it('leaves exactly one daemon when several start at once', async () => {
+  it('never doubles a live daemon, and leaves alone a file naming another one', async () => {
     await withHome(async (home, start) => {
       const daemons = [start(), start(), start(), start()];
       await Promise.all(daemons.map((d) => d.ready));
       await waitFor(() => daemons.filter((d) => d.child.exitCode === null).length === 1, 'a single survivor');
-      assert.ok(await answers(await readDoc(home)));
+      const before = await readFile(daemonFileIn(home), 'utf8');
+      assert.ok(await answers(JSON.parse(before)));
+      const refused = start();
+      assert.deepEqual(await refused.ready, { started: false, code: 1, signal: null });
+      assert.match(refused.stderr(), /already running/);
+      assert.equal(await readFile(daemonFileIn(home), 'utf8'), before, 'the refused daemon touched the file');
+      assert.ok(await answers(JSON.parse(before)), 'the first daemon was hurt');
+
+      const other = { port: 1, token: 'f'.repeat(64) };
+      await writeFile(daemonFileIn(home), JSON.stringify(other));
+      assert.equal((await exited(daemons.find((d) => d.child.exitCode === null).child)).code, 0);
+      assert.deepEqual(await readDoc(home), other);
     });
   });
 
@@ -85,7 +82,6 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
     try {
       const port = Number(await waitFor(() => /^\d+\n/.exec(heard)?.[0], 'the impostor'));
       await withHome(async (home, start) => {
-        await mkdir(path.join(home, '.ostrel'));
         await writeFile(daemonFileIn(home), JSON.stringify({ port, token: 'c'.repeat(64) }));
         const daemon = start();
         assert.equal((await daemon.ready).started, true, daemon.stderr());
@@ -96,36 +92,18 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
     }
   });
 
-  it('refuses to start while the daemon named in the file answers', async () => {
-    await withHome(async (home, start) => {
-      const first = start();
-      await first.ready;
-      const before = await readFile(daemonFileIn(home), 'utf8');
-      const second = start();
-      const state = await second.ready;
-      assert.equal(state.started, false);
-      assert.notEqual(state.code, 0);
-      assert.match(second.stderr(), /already running/);
-      assert.equal(await readFile(daemonFileIn(home), 'utf8'), before, 'the refused daemon touched the file');
-      assert.ok(await answers(JSON.parse(before)), 'the first daemon was hurt');
-    });
-  });
-
   it('replaces a stale file, whatever it points at', async () => {
     const held = [];
     const hung = net.createServer((socket) => held.push(socket.on('error', () => {})));
     const foreign = http.createServer((req, res) => res.end('<html>hello</html>'));
-    const servers = [hung, foreign];
-    await Promise.all(servers.map((s) => new Promise((resolve) => s.listen(0, '127.0.0.1', resolve))));
-    const closed = net.createServer().listen(0, '127.0.0.1');
-    await new Promise((resolve) => closed.once('listening', resolve));
-    const closedPort = closed.address().port;
+    const closed = net.createServer();
+    const ports = { hung: await listening(hung), foreign: await listening(foreign), closed: await listening(closed) };
     closed.close();
     const token = 'a'.repeat(64);
     const cases = [
-      ['nothing listening', JSON.stringify({ port: closedPort, token })],
-      ['a server that never answers', JSON.stringify({ port: hung.address().port, token })],
-      ['a server that is not an agent', JSON.stringify({ port: foreign.address().port, token })],
+      ['nothing listening', JSON.stringify({ port: ports.closed, token })],
+      ['a server that never answers', JSON.stringify({ port: ports.hung, token })],
+      ['a server that is not an agent', JSON.stringify({ port: ports.foreign, token })],
       ['not JSON', '{"port": 12'],
       ['wrong types', JSON.stringify({ port: '80', token: 5 })],
       ['a symlink to /dev/zero', (file) => symlink('/dev/zero', file)],
@@ -135,7 +113,6 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
     try {
       for (const [name, content] of cases) {
         await withHome(async (home, start) => {
-          await mkdir(path.join(home, '.ostrel'));
           await (typeof content === 'function' ? content(daemonFileIn(home)) : writeFile(daemonFileIn(home), content));
           const daemon = start();
           assert.equal((await daemon.ready).started, true, `${name}: ${daemon.stderr()}`);
@@ -147,7 +124,7 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
     } finally {
       held.forEach((socket) => socket.destroy());
       foreign.closeAllConnections();
-      servers.forEach((s) => s.close());
+      [hung, foreign].forEach((s) => s.close());
     }
   });
 });

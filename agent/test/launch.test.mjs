@@ -1,70 +1,53 @@
 // Opening applications from a throw-away tree of desktop entries: what is
-// shown, how names rank, and what actually runs when one is opened.
+// shown, how names rank, and what actually runs when one is opened; and the
+// one-shot reply script, run the way the palette runs it.
 
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
+import { spawnSync } from 'node:child_process';
 import { mkdir, writeFile, readFile, readdir, rm, chmod, symlink, access } from 'node:fs/promises';
 import path from 'node:path';
-import { tempDir, removeDir, childEnv, AGENT_ROOT } from '../testkit/daemon.mjs';
-const RESPOND = path.join(AGENT_ROOT, 'ostrel', 'respond.mjs');
+import { tempDir, removeDir, childEnv, waitFor, AGENT_ROOT } from '../testkit/daemon.mjs';
 import { scanApplications, splitExec } from '../ostrel/desktop.mjs';
 import { rank } from '../ostrel/match.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
 
 // The first of a repeated key counts, so Type and Exec here are defaults.
 const entry = (keys) => `# test entry\n[Desktop Entry]\n${keys}\nType=Application\nExec=recorder\n`;
+const REC_ARGS = ['--name=', 'two words', '$(touch PWNED)', 'a;b|c&&d', 'say "hi"', '100%'];
 
-// Folder (home, a, b) -> file -> keys. Home comes first, then a, then b.
+// Folder/file -> keys. Home comes first, then a, then b.
 const TREE = {
-  home: { shadow: 'Name=Home Shadow', gone: 'Name=Gone Here\nHidden=true' },
-  a: {
-    gone: 'Name=Gone App',
-    rec: 'Name=Recorder\nName[de]=Aufnahme\nName[de_DE]=Rekorder\nGenericName=Test Tool\nKeywords=capture;tape;\n'
-      + 'Exec=recorder --name=%c "two words" "$(touch PWNED)" "a;b|c&&d" "say \\\\"hi\\\\"" 100%% %U',
-    'kde/sub': 'Name=Nested Tool\nExec=recorder nested', hidden: 'Name=Invisible\nNoDisplay=true',
-    'kde-only': 'Name=Kde Only\nOnlyShowIn=KDE;', 'here-only': 'Name=Test Desktop Only\nOnlyShowIn=KDE;TestDE;',
-    'not-here': 'Name=Not Here\nNotShowIn=TestDE;', missing: 'Name=Missing Program\nTryExec=no-such-program-here',
-    present: 'Name=Present Program\nTryExec=recorder', link: 'Name=A Link\nType=Link',
-    multi: 'Name=Multi Group\nType=Application\nExec=recorder\n[Desktop Action new]\nName=Action Name',
-    console: 'Name=Console Thing\nTerminal=true\nExec=recorder console',
-  },
-  b: {
-    shadow: 'Name=System Shadow', 'kde-sub': 'Name=Flat Nested',
-    firefox: 'Name=Firefox\nGenericName=Web Browser\nKeywords=Internet;WWW;\nExec=recorder firefox %u',
-    firewall: 'Name=Firewall Config', writer: 'Name=LibreOffice Writer\nExec=recorder writer', calc: 'Name=LibreOffice Calc',
-  },
+  'home/shadow': 'Name=Home Shadow', 'home/gone': 'Name=Gone Here\nHidden=true', 'a/gone': 'Name=Gone App',
+  'a/rec': 'Name=Recorder\nName[de]=Aufnahme\nName[de_DE]=Rekorder\nGenericName=Test Tool\nKeywords=capture;tape;\n'
+    + 'Exec=recorder --name=%c "two words" "$(touch PWNED)" "a;b|c&&d" "say \\\\"hi\\\\"" 100%% %U',
+  'a/kde/sub': 'Name=Nested Tool\nExec=recorder nested', 'a/hidden': 'Name=Invisible\nNoDisplay=true',
+  'a/kde-only': 'Name=Kde Only\nOnlyShowIn=KDE;', 'a/here-only': 'Name=Test Desktop Only\nOnlyShowIn=KDE;TestDE;',
+  'a/not-here': 'Name=Not Here\nNotShowIn=TestDE;', 'a/missing': 'Name=Missing Program\nTryExec=no-such-program-here',
+  'a/present': 'Name=Present Program\nTryExec=recorder', 'a/link': 'Name=A Link\nType=Link',
+  'a/multi': 'Name=Multi Group\nType=Application\nExec=recorder\n[Desktop Action new]\nName=Action Name',
+  'a/console': 'Name=Console Thing\nTerminal=true\nExec=recorder console', 'b/shadow': 'Name=System Shadow', 'b/kde-sub': 'Name=Flat Nested',
+  'b/firefox': 'Name=Firefox\nGenericName=Web Browser\nKeywords=Internet;WWW;\nExec=recorder firefox %u',
+  'b/firewall': 'Name=Firewall Config', 'b/writer': 'Name=LibreOffice Writer\nExec=recorder writer', 'b/calc': 'Name=LibreOffice Calc',
 };
-
-const SHOWN = ['Console Thing', 'Firefox', 'Firewall Config', 'Home Shadow', 'LibreOffice Calc', 'LibreOffice Writer',
-  'Multi Group', 'Nested Tool', 'Present Program', 'Rekorder', 'Test Desktop Only'];
 
 let root;
 let env;
 const runs = () => path.join(root, 'runs');
-
-// The recorder notes its argv, its session and its open descriptors, then
-// renames the record into place so a reader never sees half of it.
-const RECORDER = (dir) => `#!/bin/sh
-out=${dir}/$$
-ls -l /proc/$$/fd > "$out.fds"
-cat /proc/$$/stat > "$out.stat"
-printf '%s\\0' "$0" "$@" > "$out.tmp"
-mv "$out.tmp" "$out.args"
-`;
+const names = (apps) => apps.map((a) => a.name).sort();
 
 before(async () => {
   root = await tempDir('ostrel-apps-');
-  for (const [folder, files] of Object.entries(TREE)) {
-    for (const [name, keys] of Object.entries(files)) {
-      const file = path.join(root, folder, 'applications', `${name}.desktop`);
-      await mkdir(path.dirname(file), { recursive: true });
-      await writeFile(file, entry(keys));
-    }
+  for (const [name, keys] of Object.entries(TREE)) {
+    const [folder, ...rest] = name.split('/');
+    await mkdir(path.join(root, folder, 'applications', ...rest.slice(0, -1)), { recursive: true });
+    await writeFile(path.join(root, folder, 'applications', ...rest.slice(0, -1), `${rest.at(-1)}.desktop`), entry(keys));
   }
+  await mkdir(runs(), { recursive: true });
   await mkdir(path.join(root, 'bin'));
-  await mkdir(runs());
-  await writeFile(path.join(root, 'bin', 'recorder'), RECORDER(runs()));
+  // Notes its argv, session and open descriptors; the rename means a reader never sees half a record.
+  await writeFile(path.join(root, 'bin', 'recorder'), `#!/bin/sh\nout=${runs()}/$$\nls -l /proc/$$/fd > "$out.fds"\n`
+    + `cat /proc/$$/stat > "$out.stat"\nprintf '%s\\0' "$0" "$@" > "$out.tmp"\nmv "$out.tmp" "$out.args"\n`);
   await chmod(path.join(root, 'bin', 'recorder'), 0o755);
   env = childEnv({
     HOME: root, XDG_DATA_HOME: path.join(root, 'home'), XDG_DATA_DIRS: `${root}/a:${root}/b:relative/ignored`,
@@ -73,8 +56,6 @@ before(async () => {
   });
 });
 after(async () => { await removeDir(root); });
-
-const names = (apps) => apps.map((a) => a.name).sort();
 
 it('splits Exec lines as the desktop entry format quotes them', () => {
   const cases = [
@@ -86,13 +67,12 @@ it('splits Exec lines as the desktop entry format quotes them', () => {
   for (const [raw, argv] of cases) assert.deepEqual(splitExec(raw), argv, raw);
 });
 
-it('shows entries by folder order, locale, desktop, TryExec and visibility', async () => {
+it('shows entries by folder order, locale, desktop, TryExec and visibility, and ranks names forgivingly', async () => {
   const { apps } = await scanApplications(env);
-  assert.deepEqual(names(apps), SHOWN);
-  assert.deepEqual(apps.find((a) => a.name === 'Nested Tool').id, 'kde-sub.desktop');
-  const rec = apps.find((a) => a.name === 'Rekorder');
-  assert.deepEqual(rec.argv, ['recorder', '--name=', 'two words', '$(touch PWNED)', 'a;b|c&&d', 'say "hi"', '100%']);
-
+  assert.deepEqual(names(apps), ['Console Thing', 'Firefox', 'Firewall Config', 'Home Shadow', 'LibreOffice Calc', 'LibreOffice Writer',
+    'Multi Group', 'Nested Tool', 'Present Program', 'Rekorder', 'Test Desktop Only']);
+  assert.equal(apps.find((a) => a.name === 'Nested Tool').id, 'kde-sub.desktop');
+  assert.deepEqual(apps.find((a) => a.name === 'Rekorder').argv, ['recorder', ...REC_ARGS]);
   const variants = [
     [{ LANG: 'de_AT.UTF-8' }, 'Aufnahme', true], [{ LANG: 'C.UTF-8', LC_MESSAGES: 'de_DE' }, 'Rekorder', true],
     [{ LC_ALL: 'fr_FR.UTF-8' }, 'Recorder', true], [{ XDG_CURRENT_DESKTOP: undefined }, 'Not Here', true],
@@ -100,97 +80,85 @@ it('shows entries by folder order, locale, desktop, TryExec and visibility', asy
     [{ XDG_DATA_HOME: undefined }, 'System Shadow', true],
   ];
   for (const [change, name, shown] of variants) {
-    const list = names((await scanApplications({ ...env, ...change })).apps);
-    assert.equal(list.includes(name), shown, `${JSON.stringify(change)}: ${name}`);
+    assert.equal(names((await scanApplications({ ...env, ...change })).apps).includes(name), shown, `${JSON.stringify(change)}: ${name}`);
   }
-});
-
-it('ranks names forgivingly and reports ties', async () => {
-  const { apps } = await scanApplications(env);
-  const cases = [
+  const ranked = [
     ['firefox', ['Firefox']], ['FireFox', ['Firefox']], ['firefx', ['Firefox']], ['fierfox', ['Firefox']],
     ['frefx', []], ['fire', ['Firefox', 'Firewall Config']], ['writer', ['LibreOffice Writer']],
     ['office calc', ['LibreOffice Calc']], ['web browser', ['Firefox']], ['www', ['Firefox']], ['recorder', ['Rekorder']],
     ['shadow', ['Home Shadow']], ['nested tol', ['Nested Tool']], ['zzzz', []], ['', []],
   ];
-  for (const [query, expected] of cases) assert.deepEqual(names(rank(query, apps).top), expected, query);
+  for (const [query, expected] of ranked) assert.deepEqual(names(rank(query, apps).top), expected, query);
 });
-
-async function nextRun(seen) {
-  for (let i = 0; i < 200; i += 1) {
-    const done = (await readdir(runs())).filter((f) => f.endsWith('.args') && !seen.has(f));
-    if (done.length) {
-      seen.add(done[0]);
-      const pid = done[0].replace('.args', '');
-      const read = (ext) => readFile(path.join(runs(), `${pid}.${ext}`), 'utf8');
-      const [argv0, ...args] = (await read('args')).split('\0').slice(0, -1);
-      const session = Number((await read('stat')).split(') ')[1].split(' ')[3]);
-      return { pid: Number(pid), argv0: path.basename(argv0), args, session, fds: await read('fds') };
-    }
-    await new Promise((resolve) => setTimeout(resolve, 25));
-  }
-  throw new Error('the launched program did not run');
-}
 
 describe('opening', () => {
   const seen = new Set();
-  const title = async (sentence) => (await answerSentence(sentence, { env })).lines.map((l) => l.title);
+  const title = async (sentence, e = env) => (await answerSentence(sentence, { env: e })).lines.map((l) => l.title);
+  const unseen = async () => (await readdir(runs())).filter((f) => f.endsWith('.args') && !seen.has(f));
+  async function nextRun() {
+    const [done] = await waitFor(async () => { const found = await unseen(); return found.length && found; }, 'the launched program');
+    seen.add(done);
+    const read = (ext) => readFile(path.join(runs(), done.replace('args', ext)), 'utf8');
+    const [argv0, ...args] = (await read('args')).split('\0').slice(0, -1);
+    return { pid: Number(done.split('.')[0]), argv0, args, session: Number((await read('stat')).split(') ')[1].split(' ')[3]), fds: await read('fds') };
+  }
+  // Exit status 0 and one JSON document on one line, whatever it was asked;
+  // fd 40 is an extra pipe inherited without close-on-exec.
+  const respond = (args, cwd = AGENT_ROOT) => {
+    const stdio = ['ignore', 'pipe', 'inherit', ...new Array(37).fill('ignore'), 'pipe'];
+    const r = spawnSync(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'respond.mjs'), ...args], { env, cwd, stdio, encoding: 'utf8' });
+    return { code: r.status, stdout: r.stdout, doc: JSON.parse(r.stdout) };
+  };
 
-  it('routes each kind of sentence to its skill', async () => {
+  it('routes each kind of sentence to its skill, and shell syntax stays inert', async () => {
     const cases = [
       ['launch the firefx app', ['Opened Firefox'], 'firefox'], ['firefox', ['Opened Firefox'], 'firefox'],
       ['Start Nested Tool please', ['Opened Nested Tool'], 'nested'], ['open fire', ['Firefox', 'Firewall Config']],
-      ['open zzzz', ['No application called "zzzz"']], ['fire', ["I can't do that yet"]],
-      ['switch to firefox', ['No X display']],
-      // Shell syntax in the goal stays inert.
-      ...['open foo; touch PWNED', 'open $(touch PWNED)', 'launch `touch PWNED`', 'start firefox && touch PWNED',
-        'firefox | touch PWNED', 'open ../../bin/recorder'].map((goal) => [goal, [/^(No application|I can't)/]]),
+      ['open zzzz', ['No application called "zzzz"']], ['fire', ["I can't do that yet"]], ['switch to firefox', ['No X display']],
     ];
     for (const [sentence, titles, ran] of cases) {
-      const got = await title(sentence);
-      titles.forEach((t, i) => (t instanceof RegExp ? assert.match(got[i], t, sentence) : assert.equal(got[i], t, sentence)));
-      assert.equal(got.length, titles.length, sentence);
-      if (ran) assert.deepEqual((await nextRun(seen)).args, [ran], sentence);
+      assert.deepEqual(await title(sentence), titles, sentence);
+      if (ran) assert.deepEqual((await nextRun()).args, [ran], sentence);
     }
-    await assert.rejects(access(path.join(root, 'PWNED')));
-    assert.deepEqual((await readdir(runs())).filter((f) => f.endsWith('.args') && !seen.has(f)), [], 'something else ran');
+    for (const goal of ['open foo; touch PWNED', 'open $(touch PWNED)', 'launch `touch PWNED`', 'start firefox && touch PWNED',
+      'firefox | touch PWNED', 'open ../../bin/recorder']) assert.match((await title(goal)).join('|'), /^(No application called "[^|]*"|I can't do that yet)$/, goal);
+    await writeFile(path.join(root, 'a', 'applications', 'kde', 'fresh.desktop'), entry('Name=Fresh Tool\nExec=recorder fresh'));
+    assert.deepEqual(await title('open fresh tool'), ['Opened Fresh Tool'], 'an entry added since the last request');
+    assert.deepEqual((await nextRun()).args, ['fresh']);
+    await rm(path.join(root, 'b', 'applications', 'firewall.desktop'));
+    assert.deepEqual(await title('open fire'), ['Opened Firefox'], 'an entry removed since the last request');
+    await nextRun();
+    assert.deepEqual(await unseen(), [], 'something else ran');
   });
 
   it('runs terminal entries in a terminal, or says there is none', async () => {
     await symlink(path.join(root, 'bin', 'recorder'), path.join(root, 'bin', 'x-terminal-emulator'));
     assert.deepEqual(await title('open console thing'), ['Opened Console Thing']);
-    const run = await nextRun(seen);
-    assert.equal(run.argv0, 'x-terminal-emulator');
-    assert.deepEqual(run.args, ['-e', path.join(root, 'bin', 'recorder'), 'console']);
+    const run = await nextRun();
+    assert.deepEqual([path.basename(run.argv0), ...run.args], ['x-terminal-emulator', '-e', path.join(root, 'bin', 'recorder'), 'console']);
     await rm(path.join(root, 'bin', 'x-terminal-emulator'));
     const doc = await answerSentence('open console thing', { env: { ...env, PATH: path.join(root, 'bin') } });
     assert.match(doc.lines[0].subtitle, /no terminal emulator/);
   });
 
-  it('sees entries added and removed since the last request', async () => {
-    assert.deepEqual(await title('open fresh tool'), ['No application called "fresh tool"']);
-    await writeFile(path.join(root, 'a', 'applications', 'kde', 'fresh.desktop'), entry('Name=Fresh Tool\nExec=recorder fresh'));
-    assert.deepEqual(await title('open fresh tool'), ['Opened Fresh Tool']);
-    assert.deepEqual((await nextRun(seen)).args, ['fresh']);
-    await rm(path.join(root, 'b', 'applications', 'firewall.desktop'));
-    assert.deepEqual(await title('open fire'), ['Opened Firefox']);
-    await nextRun(seen);
-  });
-
-  it('starts the entry in its own session with its argv, passing on no descriptor it was given', async () => {
-    // The reply script, as the palette runs it, with fd 40 an extra pipe it
-    // inherits without close-on-exec (Node itself marks a few low ones
-    // close-on-exec at start-up).
-    const stdio = ['ignore', 'pipe', 'ignore', ...new Array(37).fill('ignore'), 'pipe'];
-    const child = spawn(process.execPath, [RESPOND, 'open', 'rekorder'], { env, stdio });
-    let stdout = '';
-    child.stdout.on('data', (d) => { stdout += d; });
-    await new Promise((resolve) => child.once('close', resolve));
-    assert.deepEqual(JSON.parse(stdout).lines, [{ title: 'Opened Rekorder', subtitle: 'Test Tool' }]);
-    const run = await nextRun(seen);
-    assert.deepEqual(run.args, ['--name=', 'two words', '$(touch PWNED)', 'a;b|c&&d', 'say "hi"', '100%']);
+  it('the reply script starts the entry in its own session with its argv, passing on no descriptor it was given', async () => {
+    assert.deepEqual(respond(['open', 'rekorder']).doc.lines, [{ title: 'Opened Rekorder', subtitle: 'Test Tool' }]);
+    const run = await nextRun();
+    assert.deepEqual(run.args, REC_ARGS);
     assert.equal(run.session, run.pid, 'not a session leader');
     assert.doesNotMatch(run.fds, /socket:|pipe:|anon_inode/);
     await assert.rejects(access(path.join(root, 'PWNED')));
+  });
+
+  it('the reply script answers anything with one line and status 0, from any folder', async () => {
+    const cases = [
+      [['12*89'], '1068', '/'], [['set a timer for 5 minutes'], 'Timers need the Ostrel agent running'], [[], 'Ask me something'],
+      [['{"sentence": "x"}\n\u0007'], "I can't do that yet"], [['9'.repeat(100000)], 'That request is too long'],
+    ];
+    for (const [args, title, cwd] of cases) {
+      const r = respond(args, cwd);
+      assert.deepEqual([r.code, r.stdout.indexOf('\n'), r.doc.lines.length, r.doc.lines[0].title, r.doc.keepOpen],
+        [0, r.stdout.length - 1, 1, title, false], args.join(' ').slice(0, 30));
+    }
   });
 });
