@@ -21,8 +21,7 @@ FREE = ("the weather is nice today", "i would like a cup of coffee", "please cal
 
 
 def speak(text, voice, path, pad=0.5):
-    """Writes `text` spoken by `voice` to the WAV `path` at the voice's own
-    rate, with `pad` seconds of silence on either side."""
+    """`text` spoken by `voice` into the WAV `path`, with `pad` seconds of silence either side."""
     raw = path + ".tts.wav"
     tts = ["espeak-ng", "-w", raw, text] if voice == "espeak" else ["flite", "-voice", voice, "-t", text, "-o", raw]
     subprocess.run(tts, check=True)

@@ -57,8 +57,7 @@ class Recognition(unittest.TestCase):
         self.assertEqual(heard("maximize"), ["maximize"])
 
 
-class Process(unittest.TestCase):
-    """listen.py as the palette runs it: command lines in, JSON lines out."""
+class Process(unittest.TestCase):  # listen.py as the palette runs it: command lines in, JSON lines out
 
     def start(self, *commands, **env):
         env = dict({k: v for k, v in os.environ.items() if k != "OSTREL_LISTEN_WAV"}, **env)
@@ -93,12 +92,16 @@ class Process(unittest.TestCase):
             subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", wav], check=True)
         return wav
 
-    def test_pause_resume_quit(self):
+    def test_pause_resume_quit_and_the_microphone(self):
         # Commands are taken in order before any audio, and nothing is heard while paused.
         proc = self.start("pause", "hello", OSTREL_LISTEN_WAV=self.recording())
         self.assertEqual(self.line(proc), {"event": "error", "text": "unknown command: hello"})
         self.assertEqual(self.finals(self.send(proc, "resume"), 2), ["left half", "how is my battery"])
         self.assertEqual(self.end(proc, "resume", "pause", "quit"), ([], 0))
+        # From a microphone that records "maximize", then nothing for a minute.
+        arecord = folder_with({"arecord": "#!/bin/sh\nsox '%s' -t raw -r 16000 -c 1 -b 16 -e signed-integer -L -; exec sleep 60\n"
+                               % spoken("maximize", "rms")})
+        self.assertEqual(self.finals(self.start(PATH=arecord + os.pathsep + os.environ["PATH"]), 1), ["maximize"])
 
     def test_ends_without_leaving_a_process_behind(self):
         for how in ("quit", "SIGTERM", "closed input"):
@@ -111,12 +114,6 @@ class Process(unittest.TestCase):
                  "closed input": proc.stdin.close}[how]()
                 self.assertEqual(proc.wait(timeout=60), 0)
                 self.assertFalse(os.path.exists("/proc/%d" % worker))  # reaped before the exit
-
-    def test_microphone(self):
-        # One that records "maximize", then nothing for a minute.
-        arecord = folder_with({"arecord": "#!/bin/sh\nsox '%s' -t raw -r 16000 -c 1 -b 16 -e signed-integer -L -; exec sleep 60\n"
-                               % spoken("maximize", "rms")})
-        self.assertEqual(self.finals(self.start(PATH=arecord + os.pathsep + os.environ["PATH"]), 1), ["maximize"])
 
     def test_failures_are_one_error_line(self):
         model = ("en-us/mdef", "en-us/means", "en-us/variances", "en-us/transition_matrices",
@@ -137,6 +134,7 @@ class Process(unittest.TestCase):
             with self.subTest(error=error):
                 proc = self.start(**env)
                 first = [self.line(proc)] if stays else []
-                lines, status = self.end(proc, *(["resume", "quit"] if stays else []))
+                first += [self.line(self.send(proc, "resume"))] if count == 2 else []
+                lines, status = self.end(proc, *(["quit"] if count == 2 else ["resume", "quit"] if stays else []))
                 self.assertEqual([(l["event"], l["text"][:len(error)]) for l in first + lines], [("error", error)] * count)
                 self.assertEqual(status, 0 if stays else 1)

@@ -40,10 +40,9 @@ describe('window skills on a real X server', { skip: process.env.OSTREL_AGENT_X1
 
   it('lists windows and moves the one beneath the palette panel, never the panel', async () => {
     assert.ok(process.env.DISPLAY, 'DISPLAY is not set: run under tests/xvfb-session.sh');
-    assert.deepEqual([...await ask('what apps are open'), ...await ask('left half')], [['No windows are open', 'nothing but the desktop'], ['No window to move', 'open a window first']]);
-    const notes = windows.notes = await open('notes', 'Shopping list');
-    const editor = windows.editor = await open('editor', 'Editor');
-    const panel = await open('ostrel', 'Ostrel panel');
+    assert.deepEqual([...await ask('what apps are open'), ...await ask('left half')],
+      [['No windows are open', 'nothing but the desktop'], ['No window to move', 'open a window first']]);
+    const [notes, editor, panel] = [windows.notes, windows.editor] = [await open('notes', 'Shopping list'), await open('editor', 'Editor'), await open('ostrel', 'Ostrel panel')];
     await run('xdotool', ['set_window', '--name', 'Café "menu"\nsecond line\u202e', editor]);
     assert.deepEqual((await ask('which apps are running')).sort(), [['Café "menu" second line', 'Xmessage'], ['Shopping list', 'Xmessage']]);
 

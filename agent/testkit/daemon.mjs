@@ -71,9 +71,7 @@ export async function startDaemon(env = {}) {
 // token undefined sends no token.
 export function request(port, { method = 'GET', path: urlPath = '/', token, host, headers = {}, body, json } = {}) {
   return new Promise((resolve, reject) => {
-    const all = { ...headers };
-    if (token !== undefined) all['x-ostrel-token'] = token;
-    if (host !== false) all.host = host ?? `127.0.0.1:${port}`;
+    const all = { ...headers, ...(token !== undefined && { 'x-ostrel-token': token }), ...(host !== false && { host: host ?? `127.0.0.1:${port}` }) };
     const req = http.request({ host: '127.0.0.1', port, method, path: urlPath, headers: all, setHost: false, agent: false, timeout: 10000 }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
