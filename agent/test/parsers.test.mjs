@@ -1,5 +1,5 @@
-// The sentence parsers, called directly: the calculator, dictated numbers
-// and operators, and timer sentences.
+// Pure logic called directly: the calculator, dictated numbers and
+// operators, timer sentences and the task registry's bookkeeping.
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -8,120 +8,79 @@ import { spokenToExpression } from '../ostrel/skills/spoken.mjs';
 import { timerSkill } from '../ostrel/skills/timer.mjs';
 import { TaskRegistry } from '../ostrel/tasks.mjs';
 
-test('calculates with the usual precedence and shows what it read', () => {
+test('calculates with the usual precedence, shows what it read and reads back what it prints', () => {
   const cases = [
-    ['2+3*4', '14', '2 + 3 × 4'],
-    ['(2+3)*4', '20', '(2 + 3) × 4'],
-    ['10-4-3', '3', '10 − 4 − 3'],
-    ['2^3^2', '512', '2 ^ 3 ^ 2'],
-    ['2**10', '1024', '2 ^ 10'],
-    ['-2^2', '-4', '−2 ^ 2'],
-    ['2^-1', '0.5', '2 ^ −1'],
-    ['-7 % 3', '-1', '−7 mod 3'],
-    ['3 x 4 ÷ 2', '6', '3 × 4 ÷ 2'],
-    ['.5 + 1.', '1.5', '.5 + 1.'],
-    ['2/3', '0.666666666667', '2 ÷ 3'],
-    ['0 * -1', '0', '0 × −1'],
-    ['2^64', '1.84467440737e+19', '2 ^ 64'],
-    ['1/10^9', '1e-9', '1 ÷ 10 ^ 9'],
-    ['0x10', '16', '0x10'],
+    ['2+3*4', '14', '2 + 3 × 4'], ['(2+3)*4', '20', '(2 + 3) × 4'], ['10-4-3', '3', '10 − 4 − 3'],
+    ['2^3^2', '512', '2 ^ 3 ^ 2'], ['2**10', '1024', '2 ^ 10'], ['-2^2', '-4', '−2 ^ 2'], ['2^-1', '0.5', '2 ^ −1'],
+    ['-7 % 3', '-1', '−7 mod 3'], ['3 x 4 ÷ 2', '6', '3 × 4 ÷ 2'], ['.5 + 1.', '1.5', '.5 + 1.'], ['2/3', '0.666666666667', '2 ÷ 3'],
+    ['0 * -1', '0', '0 × −1'], ['2^64', '1.84467440737e+19', '2 ^ 64'], ['1/10^9', '1e-9', '1 ÷ 10 ^ 9'], ['0x10', '16', '0x10'],
   ];
   for (const [input, result, shown] of cases) {
     const r = calculate(input);
     assert.deepEqual([r.ok, r.result, r.shown], [true, result, shown], `${input}: ${r.error}`);
-    // What it prints, it reads back.
     assert.equal(calculate(result).result, result, `${input} printed ${result}`);
   }
 });
 
 test('says what is wrong with an expression it cannot calculate', () => {
   const cases = [
-    ['12**', /missing a number at the end/i],
-    ['(3', /missing “\)”/i],
-    ['3)', /unmatched/i],
-    ['*3', /unexpected “\*”/i],
-    ['3 4', /missing an operator before 4/i],
-    ['1/0', /divide by zero/i],
-    ['5 % 0', /remainder by zero/i],
-    ['10^400', /too large/i],
-    ['1e400', /too large/i],
-    ['(-8)^(1/3)', /not a real number/i],
-    ['2 & 3', /unexpected “&”/i],
-    ['   ', /nothing to calculate/i],
-    [null, /nothing to calculate/i],
-    [`${'('.repeat(120)}1${')'.repeat(120)}`, /too deeply nested/i],
-    ['1+'.repeat(200), /too long/i],
+    ['12**', /missing a number at the end/i], ['(3', /missing “\)”/i], ['3)', /unmatched/i], ['*3', /unexpected “\*”/i],
+    ['3 4', /missing an operator before 4/i], ['1/0', /divide by zero/i], ['5 % 0', /remainder by zero/i],
+    ['10^400', /too large/i], ['1e400', /too large/i], ['(-8)^(1/3)', /not a real number/i], ['2 & 3', /unexpected “&”/i],
+    ['   ', /nothing to calculate/i], [null, /nothing to calculate/i],
+    [`${'('.repeat(120)}1${')'.repeat(120)}`, /too deeply nested/i], ['1+'.repeat(200), /too long/i],
   ];
-  for (const [input, message] of cases) {
-    const r = calculate(input);
-    assert.equal(r.ok, false, `${input} should fail`);
-    assert.match(r.error, message, input);
-  }
-});
-
-test('turns dictated arithmetic into an expression and leaves other sentences alone', () => {
-  const cases = [
-    ['twelve times eighty nine', '12 * 89'],
-    ["what's 2 + 2?", '2 + 2'],
-    ['ten to the power of three', '10 ^ 3'],
-    ['seven point five minus two', '7.5 - 2'],
-    ['point five times four', '0.5 * 4'],
-    ['one million two hundred thousand and five', '1200005'],
-    ['a hundred and twenty-three', '123'],
-    ['5 million plus 1', '5000000 + 1'],
-    ['nine squared', '9 ^ 2'],
-    ['calculate 1,000 * 3', '1000 * 3'],
-    ['what is zero', '0'],
-    ['twelve eighty nine', '12 89'],
-    ['what is 0x10', '0x10'],
-    ['point', null],
-    ['seven point', null],
-    ['what is', null],
-    ['process.exit(1)', null],
-    ['2 apples', null],
-    ['set a timer for 5 minutes', null],
-  ];
-  for (const [spoken, expression] of cases) assert.equal(spokenToExpression(spoken), expression, spoken);
-});
-
-test('the calculator row carries the result, or what went wrong, over the expression', () => {
-  assert.deepEqual(arithmeticSkill('12*89').lines, [{ title: '1068', subtitle: '12 × 89' }]);
+  for (const [input, message] of cases) assert.match(calculate(input).error, message, String(input));
   assert.deepEqual(arithmeticSkill('1/0').lines, [{ title: "Can't calculate that", subtitle: "Can't divide by zero: 1 ÷ 0" }]);
   assert.equal(arithmeticSkill('hello'), null);
 });
 
+test('turns dictated arithmetic into an expression and leaves other sentences alone', () => {
+  const cases = [
+    ['twelve times eighty nine', '12 * 89'], ["what's 2 + 2?", '2 + 2'], ['ten to the power of three', '10 ^ 3'],
+    ['seven point five minus two', '7.5 - 2'], ['point five times four', '0.5 * 4'], ['nine squared', '9 ^ 2'],
+    ['one million two hundred thousand and five', '1200005'], ['a hundred and twenty-three', '123'], ['5 million plus 1', '5000000 + 1'],
+    ['calculate 1,000 * 3', '1000 * 3'], ['what is zero', '0'], ['twelve eighty nine', '12 89'], ['what is 0x10', '0x10'],
+    ['point', null], ['seven point', null], ['what is', null], ['process.exit(1)', null], ['2 apples', null],
+  ];
+  for (const [spoken, expression] of cases) assert.equal(spokenToExpression(spoken), expression, spoken);
+});
+
 test('reads timer and reminder sentences, refusing what it cannot keep', () => {
   const cases = [
-    ['timer 5m', 'Timer for 5 minutes'],
-    ['set a timer for one hour thirty minutes', 'Timer for 1 hour 30 minutes'],
-    ['timer for 1 hour and 1 minute', 'Timer for 1 hour 1 minute'],
-    ['timer for half an hour', 'Timer for 30 minutes'],
-    ['timer 1.5 hours', 'Timer for 1 hour 30 minutes'],
-    ['twenty five second timer', 'Timer for 25 seconds'],
-    ['set a timer for an hour and a half', 'Timer for 1 hour 30 minutes'],
-    ['timer for one and a half hours', 'Timer for 1 hour 30 minutes'],
-    ['timer for a quarter of an hour', 'Timer for 15 minutes'],
-    ['timer for 1e3 seconds', 'Timer for 16 minutes 40 seconds'],
-    ['timer for 0x10 seconds', 'Didn’t understand “0x10 seconds”'],
-    ['set a timer for five', 'Didn’t understand “5”'],
+    ['timer 5m', 'Timer for 5 minutes'], ['set a timer for one hour thirty minutes', 'Timer for 1 hour 30 minutes'],
+    ['timer for 1 hour and 1 minute', 'Timer for 1 hour 1 minute'], ['timer for half an hour', 'Timer for 30 minutes'],
+    ['timer 1.5 hours', 'Timer for 1 hour 30 minutes'], ['twenty five second timer', 'Timer for 25 seconds'],
+    ['set a timer for an hour and a half', 'Timer for 1 hour 30 minutes'], ['timer for one and a half hours', 'Timer for 1 hour 30 minutes'],
+    ['timer for a quarter of an hour', 'Timer for 15 minutes'], ['timer for 1e3 seconds', 'Timer for 16 minutes 40 seconds'],
+    ['timer for 0x10 seconds', 'Didn’t understand “0x10 seconds”'], ['set a timer for five', 'Didn’t understand “5”'],
     ['remind me as soon as possible in 5 minutes', 'Reminder in 5 minutes', 'As soon as possible'],
     ['remind me in 10 minutes to \u202estretch\u2066', 'Reminder in 10 minutes', 'Stretch'],
     ['remind me to call the plumber in two hours', 'Reminder in 2 hours', 'Call the plumber'],
-    ['remind me in a minute', 'Reminder in 1 minute', 'Reminder'],
-    ['set a timer', 'How long?'],
-    ['set a timer for 25 hours', 'That timer is too long'],
-    ['timer for 0.2 seconds', 'That timer is too short'],
+    ['remind me in a minute', 'Reminder in 1 minute', 'Reminder'], ['set a timer', 'How long?'],
+    ['set a timer for 25 hours', 'That timer is too long'], ['timer for 0.2 seconds', 'That timer is too short'],
   ];
   const tasks = new TaskRegistry();
   try {
     for (const [sentence, title, subtitle] of cases) {
-      const doc = timerSkill(sentence, tasks);
-      assert.equal(doc.lines[0].title, title, sentence);
-      if (subtitle) assert.equal(doc.lines[0].subtitle, subtitle, sentence);
-      assert.equal(doc.keepOpen, /^(Timer|Reminder) /.test(title), sentence);
-      assert.equal(doc.lines[0].taskId !== undefined, doc.keepOpen, sentence);
+      const { lines: [line], keepOpen } = timerSkill(sentence, tasks);
+      const started = /^(Timer|Reminder) /.test(title);
+      assert.deepEqual([line.title, keepOpen, line.taskId !== undefined], [title, started, started], sentence);
+      if (subtitle) assert.equal(line.subtitle, subtitle, sentence);
     }
   } finally {
     tasks.stopAll();
   }
+});
+
+test('the task registry keeps a bounded number of finished tasks and lets them age out, never running ones', () => {
+  const registry = new TaskRegistry({ maxRunning: 50, keepFinished: 2 });
+  const start = (title) => registry.startTimed({ title, durationMs: 60000, doneOutcome: 'x' }).task.id;
+  const ids = ['a', 'b', 'c'].map(start);
+  const running = start('live');
+  ids.forEach((id) => registry.cancel(id));
+  assert.deepEqual(registry.list().map((t) => t.title), ['live', 'c', 'b']);
+  registry.finishedTtlMs = -1;
+  assert.deepEqual(registry.list().map((t) => t.id), [running]);
+  registry.stopAll();
 });

@@ -1,84 +1,213 @@
-// The skills that read the machine: the battery from a fake
-// power-supply tree, and the window skills when X11 or its helpers fail.
+// The skills that read the machine. Opening applications from a throw-away
+// tree of desktop entries: what is shown, how names rank, and what actually
+// runs when one is opened, also through the one-shot reply script; the
+// battery from a fake power-supply tree; the window skills when X11 or its
+// helpers fail.
 
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { chmod, mkdir, readdir, readFile, rm, writeFile } from 'node:fs/promises';
+import { spawnSync } from 'node:child_process';
+import { mkdir, writeFile, readFile, readdir, rm, symlink, access } from 'node:fs/promises';
 import path from 'node:path';
-import { tempDir, removeDir, childEnv } from '../testkit/daemon.mjs';
+import { tempDir, removeDir, childEnv, waitFor, AGENT_ROOT } from '../testkit/daemon.mjs';
+import { scanApplications, splitExec } from '../ostrel/desktop.mjs';
+import { rank } from '../ostrel/match.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
 
-const rows = (doc) => doc.lines.map((l) => [l.title, l.subtitle]);
+// The first of a repeated key counts, so Type and Exec here are defaults.
+const entry = (keys) => `# test entry\n[Desktop Entry]\n${keys}\nType=Application\nExec=recorder\n`;
+const REC_ARGS = ['--name=', 'two words', '$(touch PWNED)', 'a;b|c&&d', 'say "hi"', '100%'];
 
-// Live children of this process, to catch a helper outliving its request.
-async function children() {
-  const found = [];
-  for (const entry of (await readdir('/proc')).filter((e) => /^\d+$/.test(e))) {
-    const stat = await readFile(`/proc/${entry}/stat`, 'utf8').catch(() => '');
-    const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
-    if (Number(fields[1]) === process.pid && fields[0] !== 'Z') found.push(entry);
+// Folder/file -> keys. Home comes first, then a, then b.
+const TREE = {
+  'home/shadow': 'Name=Home Shadow', 'home/gone': 'Name=Gone Here\nHidden=true', 'a/gone': 'Name=Gone App',
+  'a/rec': 'Name=Recorder\nName[de]=Aufnahme\nName[de_DE]=Rekorder\nGenericName=Test Tool\nKeywords=capture;tape;\n'
+    + 'Exec=recorder --name=%c "two words" "$(touch PWNED)" "a;b|c&&d" "say \\\\"hi\\\\"" 100%% %U',
+  'a/kde/sub': 'Name=Nested Tool\nExec=recorder nested', 'a/hidden': 'Name=Invisible\nNoDisplay=true',
+  'a/kde-only': 'Name=Kde Only\nOnlyShowIn=KDE;', 'a/here-only': 'Name=Test Desktop Only\nOnlyShowIn=KDE;TestDE;',
+  'a/not-here': 'Name=Not Here\nNotShowIn=TestDE;', 'a/missing': 'Name=Missing Program\nTryExec=no-such-program-here',
+  'a/present': 'Name=Present Program\nTryExec=recorder', 'a/link': 'Name=A Link\nType=Link',
+  'a/multi': 'Name=Multi Group\nType=Application\nExec=recorder\n[Desktop Action new]\nName=Action Name',
+  'a/console': 'Name=Console Thing\nTerminal=true\nExec=recorder console', 'b/shadow': 'Name=System Shadow', 'b/kde-sub': 'Name=Flat Nested',
+  'b/firefox': 'Name=Firefox\nGenericName=Web Browser\nKeywords=Internet;WWW;\nExec=recorder firefox %u',
+  'b/firewall': 'Name=Firewall Config', 'b/writer': 'Name=LibreOffice Writer\nExec=recorder writer', 'b/calc': 'Name=LibreOffice Calc',
+};
+
+// Writes dir/name/file = text for each entry of tree (name -> file -> text).
+async function plant(dir, tree) {
+  for (const [name, files] of Object.entries(tree)) {
+    await mkdir(path.join(dir, name), { recursive: true });
+    for (const [file, text] of Object.entries(files)) await writeFile(path.join(dir, name, file), `${text}\n`, { mode: 0o755 });
   }
-  return found;
+  return dir;
 }
 
-describe('skills', () => {
-  let dir;
-  before(async () => { dir = await tempDir(); });
-  after(() => removeDir(dir));
+const rows = async (sentence, env) => (await answerSentence(sentence, { env })).lines.map((l) => [l.title, l.subtitle]);
+let root;
+let env;
+const runs = () => path.join(root, 'runs');
+const names = (apps) => apps.map((a) => a.name).sort();
 
-  it('reports every battery in the power-supply tree', async () => {
-    const supply = path.join(dir, 'power');
+before(async () => {
+  root = await tempDir('ostrel-apps-');
+  for (const [name, keys] of Object.entries(TREE)) {
+    const [folder, ...rest] = name.split('/');
+    await plant(root, { [path.join(folder, 'applications', ...rest.slice(0, -1))]: { [`${rest.at(-1)}.desktop`]: entry(keys) } });
+  }
+  // Notes its argv, session and open descriptors; the rename means a reader never sees half a record.
+  await plant(root, { runs: {}, bin: { recorder: `#!/bin/sh\nout=${runs()}/$$\nls -l /proc/$$/fd > "$out.fds"\n`
+    + `cat /proc/$$/stat > "$out.stat"\nprintf '%s\\0' "$0" "$@" > "$out.tmp"\nmv "$out.tmp" "$out.args"` } });
+  env = childEnv({
+    HOME: root, XDG_DATA_HOME: path.join(root, 'home'), XDG_DATA_DIRS: `${root}/a:${root}/b:relative/ignored`,
+    XDG_CURRENT_DESKTOP: 'GNOME:TestDE', LANG: 'de_DE.UTF-8', LC_ALL: undefined, LC_MESSAGES: undefined,
+    PATH: `${path.join(root, 'bin')}:/usr/bin:/bin`,
+  });
+});
+after(async () => { await removeDir(root); });
+
+it('splits Exec lines as the desktop entry format quotes them', () => {
+  const cases = [
+    ['prog %U', ['prog']], ['prog --x=%f 100%% %i %c %k', ['prog', '--x=', '100%']],
+    ['"/opt/my app/run" "say \\\\"hi\\\\"" plain', ['/opt/my app/run', 'say "hi"', 'plain']],
+    ['prog "$(rm -rf ~)" ; | `x`', ['prog', '$(rm -rf ~)', ';', '|', '`x`']],
+    ['prog   "" b', ['prog', '', 'b']], ['"unterminated', null], ['%f', null], ['', null],
+  ];
+  for (const [raw, argv] of cases) assert.deepEqual(splitExec(raw), argv, raw);
+});
+
+it('shows entries by folder order, locale, desktop, TryExec and visibility, and ranks names forgivingly', async () => {
+  const { apps } = await scanApplications(env);
+  assert.deepEqual(names(apps), ['Console Thing', 'Firefox', 'Firewall Config', 'Home Shadow', 'LibreOffice Calc', 'LibreOffice Writer',
+    'Multi Group', 'Nested Tool', 'Present Program', 'Rekorder', 'Test Desktop Only']);
+  assert.equal(apps.find((a) => a.name === 'Nested Tool').id, 'kde-sub.desktop');
+  assert.deepEqual(apps.find((a) => a.name === 'Rekorder').argv, ['recorder', ...REC_ARGS]);
+  const variants = [
+    [{ LANG: 'de_AT.UTF-8' }, 'Aufnahme', true], [{ LANG: 'C.UTF-8', LC_MESSAGES: 'de_DE' }, 'Rekorder', true],
+    [{ LC_ALL: 'fr_FR.UTF-8' }, 'Recorder', true], [{ XDG_CURRENT_DESKTOP: undefined }, 'Not Here', true],
+    [{ XDG_CURRENT_DESKTOP: undefined }, 'Test Desktop Only', false], [{ XDG_CURRENT_DESKTOP: 'KDE' }, 'Kde Only', true],
+    [{ XDG_DATA_HOME: undefined }, 'System Shadow', true],
+  ];
+  for (const [change, name, shown] of variants) {
+    assert.equal(names((await scanApplications({ ...env, ...change })).apps).includes(name), shown, `${JSON.stringify(change)}: ${name}`);
+  }
+  const ranked = [
+    ['firefox', ['Firefox']], ['FireFox', ['Firefox']], ['firefx', ['Firefox']], ['fierfox', ['Firefox']],
+    ['frefx', []], ['fire', ['Firefox', 'Firewall Config']], ['writer', ['LibreOffice Writer']],
+    ['office calc', ['LibreOffice Calc']], ['web browser', ['Firefox']], ['www', ['Firefox']], ['recorder', ['Rekorder']],
+    ['shadow', ['Home Shadow']], ['nested tol', ['Nested Tool']], ['zzzz', []], ['', []],
+  ];
+  for (const [query, expected] of ranked) assert.deepEqual(names(rank(query, apps).top), expected, query);
+});
+
+describe('opening', () => {
+  const seen = new Set();
+  const title = async (sentence) => (await rows(sentence, env)).map(([t]) => t);
+  const unseen = async () => (await readdir(runs())).filter((f) => f.endsWith('.args') && !seen.has(f));
+  async function nextRun() {
+    const [done] = await waitFor(async () => { const found = await unseen(); return found.length && found; }, 'the launched program');
+    seen.add(done);
+    const read = (ext) => readFile(path.join(runs(), done.replace('args', ext)), 'utf8');
+    const [argv0, ...args] = (await read('args')).split('\0').slice(0, -1);
+    return { pid: Number(done.split('.')[0]), argv0, args, session: Number((await read('stat')).split(') ')[1].split(' ')[3]), fds: await read('fds') };
+  }
+  // Exit status 0 and one JSON document on one line, whatever it was asked;
+  // fd 40 is an extra pipe inherited without close-on-exec.
+  const respond = (args, cwd = AGENT_ROOT) => {
+    const stdio = ['ignore', 'pipe', 'inherit', ...new Array(37).fill('ignore'), 'pipe'];
+    const r = spawnSync(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'respond.mjs'), ...args], { env, cwd, stdio, encoding: 'utf8' });
+    return { code: r.status, stdout: r.stdout, doc: JSON.parse(r.stdout) };
+  };
+
+  it('routes each kind of sentence to its skill, sees entries come and go, runs terminal entries in a terminal; shell syntax stays inert', async () => {
     const cases = [
-      [{ AC: { type: 'Mains' }, BAT0: { type: 'Battery', capacity: '87', status: 'Discharging', energy_now: '30000000', energy_full: '50000000', power_now: '12000000' } },
-        [['Battery 87%', 'Discharging · 2 h 30 min left']]],
-      [{ BAT1: { type: 'Battery', capacity: '50', status: 'Charging', charge_now: '2000000', charge_full: '4000000', current_now: '1000000' } },
-        [['Battery 50%', 'Charging · full in 2 h']]],
-      [{ BAT0: { type: 'Battery', status: 'Discharging', energy_now: '25', energy_full: '100' }, mouse: { type: 'Battery', scope: 'Device', model_name: 'Trackball', capacity: 'lots' } },
-        [['BAT0: 25%', 'Discharging'], ['Trackball: level unknown', 'Unknown']]],
-      [{ BAT0: { type: 'Battery', capacity: `55\n${'9'.repeat(1024 * 1024)}`, status: 'Full' } }, [['Battery 55%', 'Full']]],
-      [{ AC: { type: 'Mains' } }, [['No battery found', 'this machine runs on mains power']]],
-      [null, [['No battery found', 'this machine reports no power supplies']]],
+      ['launch the firefx app', ['Opened Firefox'], 'firefox'], ['firefox', ['Opened Firefox'], 'firefox'],
+      ['Start Nested Tool please', ['Opened Nested Tool'], 'nested'], ['open fire', ['Firefox', 'Firewall Config']],
+      ['open zzzz', ['No application called "zzzz"']], ['fire', ["I can't do that yet"]], ['switch to firefox', ['No X display']],
     ];
-    for (const [tree, expected] of cases) {
-      await rm(supply, { recursive: true, force: true });
-      for (const [name, files] of Object.entries(tree ?? {})) {
-        await mkdir(path.join(supply, name), { recursive: true });
-        for (const [file, text] of Object.entries(files)) await writeFile(path.join(supply, name, file), `${text}\n`);
-      }
-      const doc = await answerSentence('how is my battery', { env: { OSTREL_AGENT_POWER_SUPPLY: supply } });
-      assert.deepEqual(rows(doc), expected, JSON.stringify(tree)?.slice(0, 80));
+    for (const [sentence, titles, ran] of cases) {
+      assert.deepEqual(await title(sentence), titles, sentence);
+      if (ran) assert.deepEqual((await nextRun()).args, [ran], sentence);
     }
+    for (const goal of ['open foo; touch PWNED', 'open $(touch PWNED)', 'launch `touch PWNED`', 'start firefox && touch PWNED',
+      'firefox | touch PWNED', 'open ../../bin/recorder']) assert.match((await title(goal)).join('|'), /^(No application called "[^|]*"|I can't do that yet)$/, goal);
+    await writeFile(path.join(root, 'a', 'applications', 'kde', 'fresh.desktop'), entry('Name=Fresh Tool\nExec=recorder fresh'));
+    assert.deepEqual(await title('open fresh tool'), ['Opened Fresh Tool'], 'an entry added since the last request');
+    assert.deepEqual((await nextRun()).args, ['fresh']);
+    await rm(path.join(root, 'b', 'applications', 'firewall.desktop'));
+    assert.deepEqual(await title('open fire'), ['Opened Firefox'], 'an entry removed since the last request');
+    await nextRun();
+    assert.deepEqual(await unseen(), [], 'something else ran');
+    await symlink(path.join(root, 'bin', 'recorder'), path.join(root, 'bin', 'x-terminal-emulator'));
+    assert.deepEqual(await title('open console thing'), ['Opened Console Thing']);
+    const run = await nextRun();
+    assert.deepEqual([path.basename(run.argv0), ...run.args], ['x-terminal-emulator', '-e', path.join(root, 'bin', 'recorder'), 'console']);
+    await rm(path.join(root, 'bin', 'x-terminal-emulator'));
+    assert.deepEqual(await rows('open console thing', { ...env, PATH: path.join(root, 'bin') }), [["Can't open Console Thing", 'it runs in a terminal and no terminal emulator is installed']]);
   });
 
-  it('gives a clear row for each way X11 or its helpers can fail, leaving no helper running', async () => {
-    const systemPath = process.env.PATH;
-    const scripts = {
-      hang: 'exec sleep 60',
-      flood: 'exec yes "_NET_CLIENT_LIST: window id # 0x1, 0x2, 0x3"',
-      crash: 'echo "xprop: segfault" >&2; exit 139',
-      garbage: 'head -c 4000 /dev/urandom',
-    };
-    for (const [name, body] of Object.entries(scripts)) {
-      await mkdir(path.join(dir, name));
-      await writeFile(path.join(dir, name, 'xprop'), `#!/bin/sh\nPATH=${systemPath}\n${body}\n`);
-      await chmod(path.join(dir, name, 'xprop'), 0o755);
-    }
-    const cases = [
-      [{ DISPLAY: undefined }, /^No X display$/],
-      [{ DISPLAY: ':0', PATH: dir }, /^xprop is not installed$/],
-      [{ DISPLAY: ':0', PATH: path.join(dir, 'hang') }, /did not answer/],
-      [{ DISPLAY: ':0', PATH: path.join(dir, 'flood') }, /too much window data/i],
-      [{ DISPLAY: ':0', PATH: path.join(dir, 'crash') }, /^xprop failed$/],
-      [{ DISPLAY: ':0', PATH: path.join(dir, 'garbage') }, /^No window (list|to move)$/],
-      [{ DISPLAY: ':4091' }, /can't reach the x display/i],
+  it('the reply script answers anything with one line and status 0 from any folder, starting the entry in its own session'
+    + ' with its argv and passing on no descriptor it was given', async () => {
+    const cases = [[['open', 'rekorder'], 'Opened Rekorder'],
+      [['12*89'], '1068', '/'], [['set a timer for 5 minutes'], 'Timers need the Ostrel agent running'], [[], 'Ask me something'],
+      [['{"sentence": "x"}\n\u0007'], "I can't do that yet"], [['9'.repeat(100000)], 'That request is too long'],
     ];
-    for (const [env, title] of cases) {
-      for (const sentence of ['what apps are open', 'left half']) {
-        const doc = await answerSentence(sentence, { env: childEnv(env) });
-        assert.equal(doc.lines.length, 1, `${env.PATH}: ${sentence}`);
-        assert.match(doc.lines[0].title, title, `${JSON.stringify(env)}: ${sentence} → ${JSON.stringify(doc)}`);
-      }
-      assert.deepEqual(await children(), [], `${JSON.stringify(env)} left a helper running`);
+    for (const [args, title, cwd] of cases) {
+      const r = respond(args, cwd);
+      assert.deepEqual([r.code, r.stdout.indexOf('\n'), r.doc.lines.length, r.doc.lines[0].title, r.doc.keepOpen],
+        [0, r.stdout.length - 1, 1, title, false], args.join(' ').slice(0, 30));
     }
+    const run = await nextRun();
+    assert.deepEqual([run.args, run.session], [REC_ARGS, run.pid], 'not its argv, or not a session leader');
+    assert.doesNotMatch(run.fds, /socket:|pipe:|anon_inode/);
+    await assert.rejects(access(path.join(root, 'PWNED')));
   });
+});
+
+it('reports every battery in the power-supply tree', async () => {
+  const cases = [
+    [{ AC: { type: 'Mains' }, BAT0: { type: 'Battery', capacity: '87', status: 'Discharging', energy_now: '30000000', energy_full: '50000000', power_now: '12000000' } },
+      [['Battery 87%', 'Discharging · 2 h 30 min left']]],
+    [{ BAT1: { type: 'Battery', capacity: '50', status: 'Charging', charge_now: '2000000', charge_full: '4000000', current_now: '1000000' } },
+      [['Battery 50%', 'Charging · full in 2 h']]],
+    [{ BAT0: { type: 'Battery', status: 'Discharging', energy_now: '25', energy_full: '100' }, mouse: { type: 'Battery', scope: 'Device', model_name: 'Trackball', capacity: 'lots' } },
+      [['BAT0: 25%', 'Discharging'], ['Trackball: level unknown', 'Unknown']]],
+    [{ BAT0: { type: 'Battery', capacity: `55\n${'9'.repeat(1024 * 1024)}`, status: 'Full' } }, [['Battery 55%', 'Full']]],
+    [{ AC: { type: 'Mains' } }, [['No battery found', 'this machine runs on mains power']]],
+    [null, [['No battery found', 'this machine reports no power supplies']]],
+  ];
+  for (const [tree, expected] of cases) {
+    const dir = await tempDir();
+    const supply = tree ? await plant(dir, tree) : path.join(dir, 'none');
+    assert.deepEqual(await rows('how is my battery', { OSTREL_AGENT_POWER_SUPPLY: supply }), expected, JSON.stringify(tree)?.slice(0, 80));
+    await removeDir(dir);
+  }
+});
+
+it('gives a clear row for each way X11 or its helpers can fail, leaving no helper running', async () => {
+  const dir = await tempDir();
+  const xprop = (body) => ({ xprop: `#!/bin/sh\nPATH=${process.env.PATH}\n${body}\n` });
+  await plant(dir, {
+    hang: xprop('exec sleep 60'), flood: xprop('exec yes "_NET_CLIENT_LIST: window id # 0x1, 0x2, 0x3"'),
+    crash: xprop('echo "xprop: segfault" >&2; exit 139'), garbage: xprop('head -c 4000 /dev/urandom'),
+  });
+  const cases = [
+    [{ DISPLAY: undefined }, /^No X display$/], [{ DISPLAY: ':0', PATH: dir }, /^xprop is not installed$/],
+    [{ DISPLAY: ':0', PATH: path.join(dir, 'hang') }, /did not answer/], [{ DISPLAY: ':0', PATH: path.join(dir, 'flood') }, /too much window data/i],
+    [{ DISPLAY: ':0', PATH: path.join(dir, 'crash') }, /^xprop failed$/], [{ DISPLAY: ':0', PATH: path.join(dir, 'garbage') }, /^No window (list|to move)$/],
+    [{ DISPLAY: ':4091' }, /can't reach the x display/i],
+  ];
+  // Live children of this process: a helper must not outlive its request.
+  const children = async () => (await Promise.all((await readdir('/proc')).filter((e) => /^\d+$/.test(e)).map(async (pid) => {
+    const stat = await readFile(`/proc/${pid}/stat`, 'utf8').catch(() => '');
+    const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+    return Number(fields[1]) === process.pid && fields[0] !== 'Z' ? [pid] : [];
+  }))).flat();
+  for (const [env, title] of cases) {
+    for (const sentence of ['what apps are open', 'left half']) {
+      const got = await rows(sentence, childEnv(env));
+      assert.ok(got.length === 1 && title.test(got[0][0]), `${JSON.stringify(env)}: ${sentence} → ${JSON.stringify(got)}`);
+    }
+    assert.deepEqual(await children(), [], `${JSON.stringify(env)} left a helper running`);
+  }
+  await removeDir(dir);
 });

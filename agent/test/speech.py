@@ -15,26 +15,16 @@ LISTENER = os.path.join(OSTREL, "listen.py")
 FLITE = ("slt", "kal16", "rms", "awb")
 VOICES = FLITE + ("espeak",)
 
-FREE = (
-    "the weather is nice today",
-    "i would like a cup of coffee",
-    "please call my mother tonight",
-    "read me the latest news",
-    "open the door for the children",
-    "we need more milk and bread",
-    "the meeting starts at noon",
-    "turn off the lights in the kitchen",
-)
+FREE = ("the weather is nice today", "i would like a cup of coffee", "please call my mother tonight", "read me the latest news",
+        "open the door for the children", "we need more milk and bread", "the meeting starts at noon",
+        "turn off the lights in the kitchen")
 
 
 def speak(text, voice, path, pad=0.5):
-    """Writes `text` spoken by `voice` to the WAV `path`, at the voice's own
-    rate, with `pad` seconds of silence before and after."""
+    """`text` spoken by `voice` into the WAV `path`, with `pad` seconds of silence either side."""
     raw = path + ".tts.wav"
-    if voice == "espeak":
-        subprocess.run(["espeak-ng", "-w", raw, text], check=True)
-    else:
-        subprocess.run(["flite", "-voice", voice, "-t", text, "-o", raw], check=True)
+    tts = ["espeak-ng", "-w", raw, text] if voice == "espeak" else ["flite", "-voice", voice, "-t", text, "-o", raw]
+    subprocess.run(tts, check=True)
     subprocess.run(["sox", raw, path, "pad", str(pad), str(pad)], check=True)
     os.unlink(raw)
     return path
@@ -42,8 +32,7 @@ def speak(text, voice, path, pad=0.5):
 
 def pcm(path):
     """The recording as raw 16 kHz mono 16-bit little-endian samples."""
-    return subprocess.run(["sox", path, "-t", "raw", "-r", "16000", "-c", "1", "-b", "16",
-                           "-e", "signed-integer", "-L", "-"],
+    return subprocess.run(["sox", path, "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer", "-L", "-"],
                           check=True, capture_output=True).stdout
 
 
@@ -60,8 +49,5 @@ def word_errors(reference, heard):
 
 def recognise(recogniser, samples):
     """Every final the recogniser gives for raw samples fed in 100 ms chunks."""
-    finals = []
-    for i in range(0, len(samples), 3200):
-        finals += [t for e, t in recogniser.feed(samples[i:i + 3200]) if e == "final"]
-    finals += [t for e, t in recogniser.finish() if e == "final"]
-    return finals
+    events = [e for i in range(0, len(samples), 3200) for e in recogniser.feed(samples[i:i + 3200])]
+    return [t for e, t in events + list(recogniser.finish()) if e == "final"]

@@ -10,7 +10,6 @@ import { fileURLToPath } from 'node:url';
 import { readDaemonFile } from '../ostrel/daemon-file.mjs';
 
 export const AGENT_ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
-
 export const tempDir = (prefix = 'ostrel-test-') => mkdtemp(path.join(os.tmpdir(), prefix));
 export const removeDir = (dir) => rm(dir, { recursive: true, force: true });
 export const daemonFileIn = (home) => path.join(home, '.ostrel', 'daemon.json');
@@ -18,18 +17,12 @@ export const daemonFileIn = (home) => path.join(home, '.ostrel', 'daemon.json');
 // process.env without what would reach a real desktop; an override of
 // undefined removes the variable.
 export function childEnv(overrides = {}) {
-  const env = { ...process.env };
-  delete env.DISPLAY;
-  delete env.OSTREL_AGENT_POWER_SUPPLY;
-  for (const [key, value] of Object.entries(overrides)) {
-    if (value === undefined) delete env[key];
-    else env[key] = value;
-  }
-  return env;
+  const env = { ...process.env, DISPLAY: undefined, OSTREL_AGENT_POWER_SUPPLY: undefined, ...overrides };
+  return Object.fromEntries(Object.entries(env).filter(([, value]) => value !== undefined));
 }
 
 const live = new Set();
-process.on('exit', () => { for (const child of live) child.kill('SIGKILL'); });
+process.on('exit', () => live.forEach((child) => child.kill('SIGKILL')));
 
 export function exited(child) {
   if (child.exitCode !== null || child.signalCode !== null) return Promise.resolve({ code: child.exitCode, signal: child.signalCode });
@@ -39,17 +32,14 @@ export function exited(child) {
 export async function stopChild(child, signal = 'SIGTERM') {
   if (child.exitCode === null && child.signalCode === null) child.kill(signal);
   const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
-  const result = await exited(child);
-  clearTimeout(timer);
-  return result;
+  return exited(child).finally(() => clearTimeout(timer));
 }
 
 // ready resolves with { started: true } once the daemon says it listens, or
 // with the exit status when it quits first.
 export function spawnDaemon(home, env = {}) {
   const child = spawn(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs')], {
-    env: childEnv({ HOME: home, ...env }),
-    stdio: ['ignore', 'ignore', 'pipe'],
+    env: childEnv({ HOME: home, ...env }), stdio: ['ignore', 'ignore', 'pipe'],
   });
   live.add(child);
   child.once('exit', () => live.delete(child));
@@ -81,10 +71,7 @@ export async function startDaemon(env = {}) {
 // token undefined sends no token.
 export function request(port, { method = 'GET', path: urlPath = '/', token, host, headers = {}, body, json } = {}) {
   return new Promise((resolve, reject) => {
-    const all = { ...headers };
-    if (token !== undefined) all['x-ostrel-token'] = token;
-    if (host !== false) all.host = host ?? `127.0.0.1:${port}`;
-    const payload = json === undefined ? body : JSON.stringify(json);
+    const all = { ...headers, ...(token !== undefined && { 'x-ostrel-token': token }), ...(host !== false && { host: host ?? `127.0.0.1:${port}` }) };
     const req = http.request({ host: '127.0.0.1', port, method, path: urlPath, headers: all, setHost: false, agent: false, timeout: 10000 }, (res) => {
       const chunks = [];
       res.on('data', (c) => chunks.push(c));
@@ -96,16 +83,14 @@ export function request(port, { method = 'GET', path: urlPath = '/', token, host
     });
     req.on('timeout', () => req.destroy(new Error('request timed out')));
     req.on('error', reject);
-    req.end(payload);
+    req.end(json === undefined ? body : JSON.stringify(json));
   });
 }
 
 export async function waitFor(check, what, timeoutMs = 10000) {
-  const deadline = Date.now() + timeoutMs;
-  for (;;) {
+  for (const deadline = Date.now() + timeoutMs; ; await new Promise((resolve) => setTimeout(resolve, 25))) {
     const value = await check();
     if (value) return value;
     if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 25));
   }
 }
