@@ -10,7 +10,7 @@ namespace {
 
 // The modifier bits Xvfb's and most desktops' default keymaps use.
 const ModifierBits usual{.alt = 1 << 3, .super = 1 << 6, .numLock = 1 << 4};
-constexpr std::uint16_t xShift = 1, xLock = 2, xControl = 4;
+constexpr std::uint16_t xShift = 1, xLock = 2;
 const std::uint16_t xAlt = usual.alt, xSuper = usual.super, xNum = usual.numLock;
 
 void setHotKey(const QByteArray &value)
@@ -37,46 +37,32 @@ private Q_SLOTS:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("state");
         QTest::addColumn<QString>("line");
-
-        const QByteArray unset;
-        QTest::newRow("unset, Alt") << unset << u"option-space"_s << int(xAlt)
-                                    << u"space keydown flags=524288 match=true"_s;
-        QTest::newRow("plain Space")
-            << unset << u"option-space"_s << 0 << u"space keydown flags=0 match=false"_s;
         QTest::newRow("Alt with Caps Lock and Num Lock")
-            << unset << u"option-space"_s << int(xAlt | xLock | xNum)
+            << QByteArray() << u"option-space"_s << int(xAlt | xLock | xNum)
             << u"space keydown flags=2686976 match=true"_s;
-        QTest::newRow("Alt+Shift") << unset << u"option-space"_s << int(xAlt | xShift)
+        QTest::newRow("Alt+Shift") << QByteArray() << u"option-space"_s << int(xAlt | xShift)
                                    << u"space keydown flags=655360 match=false"_s;
         QTest::newRow("command, Super") << "command-space"_ba << u"command-space"_s << int(xSuper)
                                         << u"space keydown flags=1048576 match=true"_s;
-        QTest::newRow("command, Alt") << "command-space"_ba << u"command-space"_s << int(xAlt)
-                                      << u"space keydown flags=524288 match=false"_s;
-        QTest::newRow("control, Ctrl with Num Lock")
-            << "control-space"_ba << u"control-space"_s << int(xControl | xNum)
-            << u"space keydown flags=2359296 match=true"_s;
         QTest::newRow("shift, Shift with Caps Lock")
             << "shift-space"_ba << u"shift-space"_s << int(xShift | xLock)
             << u"space keydown flags=196608 match=true"_s;
         QTest::newRow("wrong case means Alt, named as set")
             << "Command-space"_ba << u"Command-space"_s << int(xAlt)
             << u"space keydown flags=524288 match=true"_s;
-        QTest::newRow("unknown name, Super") << "super-space"_ba << u"super-space"_s << int(xSuper)
-                                             << u"space keydown flags=1048576 match=false"_s;
     }
     void spacePress()
     {
         QFETCH(QByteArray, variable);
-        QFETCH(QString, name);
         QFETCH(int, state);
-        QFETCH(QString, line);
         setHotKey(variable);
-        QCOMPARE(hotKeyName(), name);
+        QTEST(hotKeyName(), "name");
         const std::uint32_t flags = flagsForXState(std::uint16_t(state), usual);
-        QCOMPARE(spaceKeydownLine(flags, spaceMatches(flags, wantedModifier())), line);
+        QTEST(spaceKeydownLine(flags, spaceMatches(flags, wantedModifier())), "line");
     }
 
-    void wantedModifierIsReadAfresh()
+    // Key events inside the palette, with the variable read afresh each time.
+    void qtModifiers()
     {
         setHotKey("control-space");
         QVERIFY(spaceMatches(flagsForQt(Qt::ControlModifier), wantedModifier()));

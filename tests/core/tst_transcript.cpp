@@ -34,9 +34,6 @@ private Q_SLOTS:
     void split()
     {
         QFETCH(QList<QByteArray>, chunks);
-        QFETCH(QByteArray, lines);
-        QFETCH(int, dropped);
-        QFETCH(qsizetype, pending);
         transcript::LineSplitter splitter(8);
         QList<QByteArray> cut;
         int drops = 0;
@@ -46,9 +43,9 @@ private Q_SLOTS:
             drops += out.dropped;
             QVERIFY(splitter.pendingSize() <= 8);
         }
-        QCOMPARE(cut.join('|'), lines);
-        QCOMPARE(drops, dropped);
-        QCOMPARE(splitter.pendingSize(), pending);
+        QTEST(cut.join('|'), "lines");
+        QTEST(drops, "dropped");
+        QTEST(splitter.pendingSize(), "pending");
     }
 };
 
