@@ -1,4 +1,5 @@
 #include "bridge/replies.h"
+#include "palette/rows.h"
 #include "tests/testkit/testmain.h"
 
 #include <QTest>
@@ -43,21 +44,17 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<bool>("truncated");
         QTest::addColumn<bool>("structured");
-        QTest::addColumn<bool>("keepOpen");
         QTest::addColumn<ostrel::Results>("rows");
         auto text = [](const char *name, const QByteArray &bytes, const QString &shown,
                        bool truncated = false) {
-            QTest::newRow(name) << bytes << truncated << false << false
-                                << Results{row(u"g"_s, shown)};
+            QTest::newRow(name) << bytes << truncated << false << Results{row(u"g"_s, shown)};
         };
         QTest::newRow("rows with defaults")
             << QByteArray(R"({"lines":[{"title":"1068","subtitle":"12*89"},{"title":"t"},
                  {"title":5,"subtitle":null,"taskId":7},{"taskId":"x"}],"extra":1})")
-            << false << true << false
+            << false << true
             << Results{row(u"1068"_s, u"12*89"_s), row(u"t"_s, {}), row({}, {}),
                        row({}, {}, false, u"x"_s)};
-        QTest::newRow("keepOpen of another type") << QByteArray(R"({"lines":[],"keepOpen":"yes"})")
-                                                  << false << true << false << Results{};
         text("lines not an array", R"({"lines":{}})", uR"({"lines":{}})"_s);
         text("130 grapheme clusters, cut at 120",
              QString(130, u'x').replace(u"x"_s, u"e\u0301"_s).toUtf8(),
@@ -74,7 +71,6 @@ private Q_SLOTS:
         QFETCH(bool, truncated);
         const replies::Answer answer = replies::parseAnswer(bytes, u"g"_s, truncated);
         QTEST(answer.structured, "structured");
-        QTEST(answer.keepOpen, "keepOpen");
         QTEST(answer.rows, "rows");
     }
 
@@ -95,7 +91,6 @@ private Q_SLOTS:
                                      row(u"Done"_s, u"Time is up"_s), row(u"Case"_s, u"Running"_s),
                                      row(u"No status"_s, {}, true, u"d"_s),
                                      row(u"No id"_s, {}, true), row({}, u"failed"_s)});
-        QTest::newRow("empty") << QByteArray(R"({"tasks":[]})") << std::optional(Results{});
         QTest::newRow("no tasks") << QByteArray(R"({"ok":true})") << none;
         QTest::newRow("a non-object task") << QByteArray(R"({"tasks":[{"title":"a"},1]})") << none;
         QTest::newRow("top-level array") << QByteArray(R"([{"tasks":[]}])") << none;
@@ -104,6 +99,13 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QTEST(replies::parseTaskList(bytes), "rows");
+    }
+
+    // Answers for a task show through the task list; an empty id is an id too.
+    void composeWithOnlyTaskAnswers()
+    {
+        const Results answers{row(u"A"_s, {}, false, u"t1"_s), row(u"B"_s, {}, false, u""_s)};
+        QCOMPARE(composeRows({}, answers), idleRows());
     }
 };
 
