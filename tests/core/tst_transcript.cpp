@@ -3,14 +3,13 @@
 
 #include <QTest>
 
-namespace ostrel {
+using namespace ostrel;
 
 class TestTranscript final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Chunks fed in order with a cap of 8 bytes: the lines cut from them
-    // joined by '|', how many were dropped, and what waits at the end.
+    // Chunks fed in order, a cap of 8 bytes: the lines joined by '|', drops, what waits.
     void split_data()
     {
         QTest::addColumn<QList<QByteArray>>("chunks");
@@ -19,9 +18,6 @@ private Q_SLOTS:
         QTest::addColumn<qsizetype>("pending");
         QTest::newRow("two lines, a third completed later")
             << QList<QByteArray>{"a\nbb\ncc", "c\n"} << QByteArray("a|bb|ccc") << 0 << qsizetype(0);
-        QTest::newRow("a character split inside its bytes")
-            << QList<QByteArray>{"\xe2", "\x80", "\xa6\n", "x"} << QByteArray("\xe2\x80\xa6") << 0
-            << qsizetype(1);
         QTest::newRow("exactly the cap, empty lines kept")
             << QList<QByteArray>{"12345678\n\n"} << QByteArray("12345678|") << 0 << qsizetype(0);
         QTest::newRow("over the cap across chunks, dropped up to its line feed")
@@ -34,9 +30,6 @@ private Q_SLOTS:
     void split()
     {
         QFETCH(QList<QByteArray>, chunks);
-        QFETCH(QByteArray, lines);
-        QFETCH(int, dropped);
-        QFETCH(qsizetype, pending);
         transcript::LineSplitter splitter(8);
         QList<QByteArray> cut;
         int drops = 0;
@@ -46,13 +39,11 @@ private Q_SLOTS:
             drops += out.dropped;
             QVERIFY(splitter.pendingSize() <= 8);
         }
-        QCOMPARE(cut.join('|'), lines);
-        QCOMPARE(drops, dropped);
-        QCOMPARE(splitter.pendingSize(), pending);
+        QTEST(cut.join('|'), "lines");
+        QTEST(drops, "dropped");
+        QTEST(splitter.pendingSize(), "pending");
     }
 };
 
-} // namespace ostrel
-
-OSTREL_TEST(ostrel::TestTranscript)
+OSTREL_TEST(TestTranscript)
 #include "tst_transcript.moc"
