@@ -31,9 +31,8 @@ struct Scratch {
 
 inline bool processGone(qint64 pid) { return pid <= 0 || ::kill(pid_t(pid), 0) != 0; }
 
-// Stands in for Node.js: records its arguments and working directory, then
-// acts on the goal: "hang..." never ends, "flood..." writes without end,
-// anything else prints the file "reply" and fails.
+// Node.js: records how it was run; a goal "hang..." never ends, "flood..."
+// writes without end, any other prints the file "reply" and fails.
 constexpr char node[] = R"(#!/bin/sh
 dir=$(dirname "$0")
 printf '%s\n' "$@" > "$dir/args"
@@ -47,9 +46,8 @@ cat "$dir/reply"
 exit 3
 )";
 
-// Stands in for the listener's interpreter: records how it was started, then
-// becomes the script "behaviour", so that its command line no longer names
-// ostrel/listen.py for a clean-up run elsewhere on the machine to find.
+// The listener's interpreter: records how it was run, then becomes the script
+// "behaviour", whose command line no other run's clean-up would match.
 constexpr char interpreter[] = R"sh(#!/bin/sh
 rec='@REC@'
 printf '%s\n' "$@" > "$rec/args"
@@ -68,7 +66,7 @@ while read -r line; do
 done
 )sh";
 
-// Stands in for pkill: records its arguments and ends the stale listener.
+// pkill: records its arguments and ends the stale listener.
 constexpr char cleanup[] = R"sh(#!/bin/sh
 rec=$(dirname "$0")
 printf '%s\n' "$@" >> "$rec/cleanup"

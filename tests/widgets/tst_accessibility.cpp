@@ -25,10 +25,7 @@ void listen(QAccessibleEvent *event)
         g_announced << iface->text(QAccessible::Name);
 }
 
-QAccessibleInterface *accessible(QObject *object)
-{
-    return QAccessible::queryAccessibleInterface(object);
-}
+constexpr auto accessible = &QAccessible::queryAccessibleInterface;
 
 } // namespace
 

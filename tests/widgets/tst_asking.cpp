@@ -14,24 +14,14 @@
 #include <QNetworkReply>
 #include <QTest>
 
-Q_DECLARE_METATYPE(ostrel::Result)
 Q_DECLARE_METATYPE(ostrel::testing::HttpReply)
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
 using ostrel::testing::HttpReply;
 using ostrel::testing::HttpRequest;
-using ostrel::testing::HttpServer;
 
 namespace ostrel {
-namespace {
-
-QByteArray lines(const QString &title)
-{
-    return u"{\"lines\":[{\"title\":\"%1\"}]}"_s.arg(title).toUtf8();
-}
-
-} // namespace
 
 class TestAsking final : public QObject {
     Q_OBJECT
@@ -40,17 +30,16 @@ private:
     fakes::Scratch m_files;
     QByteArray m_savedHome = qgetenv("HOME");
     QByteArray m_savedRepo = qgetenv("OSTREL_REPO");
-    std::unique_ptr<HttpServer> m_server;
+    std::unique_ptr<testing::HttpServer> m_server;
     std::unique_ptr<Palette> m_palette;
 
-    QString path(const QString &name) const { return m_files.path(name); }
     void useDaemon(std::optional<quint16> port)
     {
         if (port)
             QVERIFY(m_files.write(u"home/.ostrel/daemon.json"_s,
                                   u"{\"port\":%1,\"token\":\"tok\"}"_s.arg(*port).toUtf8()));
         else
-            QFile::remove(path(u"home/.ostrel/daemon.json"_s));
+            QFile::remove(m_files.path(u"home/.ostrel/daemon.json"_s));
     }
     void ask(const QString &text)
     {
@@ -62,11 +51,11 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(QDir().mkpath(path(u"home/.ostrel"_s)));
-        QVERIFY(QDir().mkpath(path(u"repo"_s)));
+        QVERIFY(QDir().mkpath(m_files.path(u"home/.ostrel"_s)));
+        QVERIFY(QDir().mkpath(m_files.path(u"repo"_s)));
         QVERIFY(m_files.write(u"node"_s, fakes::node));
-        qputenv("HOME", QFile::encodeName(path(u"home"_s)));
-        qputenv("OSTREL_REPO", QFile::encodeName(path(u"repo"_s)));
+        qputenv("HOME", QFile::encodeName(m_files.path(u"home"_s)));
+        qputenv("OSTREL_REPO", QFile::encodeName(m_files.path(u"repo"_s)));
     }
     void cleanupTestCase()
     {
@@ -75,10 +64,10 @@ private Q_SLOTS:
     }
     void init()
     {
-        m_server = std::make_unique<HttpServer>();
-        QVERIFY(m_files.write(u"reply"_s, lines(u"from the script"_s)));
+        m_server = std::make_unique<testing::HttpServer>();
+        QVERIFY(m_files.write(u"reply"_s, R"({"lines":[{"title":"from the script"}]})"));
         m_palette = std::make_unique<Palette>();
-        m_palette->m_settings.nodePath = [this] { return path(u"node"_s); };
+        m_palette->m_settings.nodePath = [this] { return m_files.path(u"node"_s); };
         m_palette->m_settings.pollInterval = 1h;
         // Shown before a daemon appears, so no task refresh is under way.
         useDaemon(std::nullopt);
@@ -90,35 +79,32 @@ private Q_SLOTS:
         m_palette.reset();
         m_server.reset();
         for (const QString &name : {u"args"_s, u"cwd"_s, u"pid"_s})
-            QFile::remove(path(name));
+            QFile::remove(m_files.path(name));
     }
 
-    // keepOpen pins the palette, brings it back to the front and keeps its
-    // rows busy.
+    // keepOpen pins the palette and brings it back to the front.
     void keepOpenAnswerStaysInFront()
     {
         useDaemon(m_server->port());
         m_server->setHandler([](const HttpRequest &request) {
-            return request.path == "/tasks"
-                       ? HttpReply{200,
-                                   R"({"tasks":[{"id":"t1","title":"Timer","status":"running"}]})"}
-                       : HttpReply{200,
-                                   R"({"lines":[{"title":"Timer","taskId":"t1"},{"title":"note"}],
-                                       "keepOpen":true})",
-                                   150};
+            if (request.path == "/tasks")
+                return HttpReply{200,
+                                 R"({"tasks":[{"id":"t","title":"Timer","status":"running"}]})"};
+            return HttpReply{200, R"({"lines":[{"title":"Timer","taskId":"t"},{"title":"note"}],
+                                      "keepOpen":true})",
+                             150};
         });
         ask(u"12*89"_s);
         QCOMPARE(shown(), (Results{{u"12*89"_s, u"thinking\u2026"_s}}));
         QVERIFY(m_palette->pinned() && m_palette->m_field->text().isEmpty());
         m_palette->dismiss();
-        QTRY_COMPARE(shown(), (Results{{u"Timer"_s, {}, false, true, u"t1"_s},
+        QTRY_COMPARE(shown(), (Results{{u"Timer"_s, {}, false, true, u"t"_s},
                                        {u"note"_s, {}, false, true}}));
         QVERIFY(m_palette->isVisible() && m_palette->pinned());
         QCOMPARE(m_server->requests.first().headers.value("x-ostrel-token"), "tok");
     }
 
-    // Every goal ends in one row that stays, whatever the daemon or the
-    // script does; the script runs in the agent's repository.
+    // Every goal ends in one row that stays, whatever the daemon or script does.
     void everyGoalEndsInOneRow_data()
     {
         QTest::addColumn<QString>("daemon");
@@ -133,8 +119,8 @@ private Q_SLOTS:
         QTest::newRow("time-out") << u"silent"_s << HttpReply{200, {}, 0, true} << node
                                   << u"left half"_s << u"from the script"_s << QString();
         QTest::newRow("error status with an answer")
-            << u"up"_s << HttpReply{500, lines(u"1068"_s)} << node << u"12*89"_s << u"1068"_s
-            << QString();
+            << u"up"_s << HttpReply{500, R"({"lines":[{"title":"1068"}]})"} << node << u"12*89"_s
+            << u"1068"_s << QString();
         QTest::newRow("reply past the cap")
             << u"up"_s << HttpReply{200, QByteArray(5 << 20, 'x')} << node << u"battery"_s
             << u"battery"_s << QString(120, u'x');
@@ -156,7 +142,7 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QFETCH(QString, subtitle);
         m_palette->m_settings.nodePath = [node, this]() -> std::optional<QString> {
-            return node.isNull() ? std::nullopt : std::optional(path(node));
+            return node.isNull() ? std::nullopt : std::optional(m_files.path(node));
         };
         if (reply.never)
             m_palette->m_settings.askTimeout = 200ms;
@@ -176,18 +162,16 @@ private Q_SLOTS:
         QCOMPARE(shown().first().title, title);
         QVERIFY(shown().first().subtitle.contains(subtitle));
         QVERIFY(!m_palette->pinned());
-        if (QFile::exists(path(u"args"_s))) {
-            QCOMPARE(m_files.read(u"args"_s),
-                     path(u"repo/ostrel/respond.mjs\n"_s).toUtf8() + goal.toUtf8() + '\n');
-            QCOMPARE(m_files.read(u"cwd"_s), path(u"repo\n"_s).toUtf8());
+        if (QFile::exists(m_files.path(u"args"_s))) {
+            QCOMPARE(
+                m_files.read(u"args"_s) + m_files.read(u"cwd"_s),
+                u"%1/ostrel/respond.mjs\n%2\n%1\n"_s.arg(m_files.path(u"repo"_s), goal).toUtf8());
             QTRY_VERIFY(fakes::processGone(m_files.pid()));
         }
         QTRY_VERIFY(!m_palette->m_asking);
     }
 
-    // A newer goal ends the script still working on an older one and drops
-    // the replies to older ones: slow, or lost and timed out after the
-    // newest answer is shown.
+    // A newer goal ends the script of an older one and drops its late replies.
     void onlyTheNewestGoalIsAnswered()
     {
         ask(u"hang"_s);
@@ -195,8 +179,9 @@ private Q_SLOTS:
         useDaemon(m_server->port());
         m_server->setHandler([](const HttpRequest &request) {
             if (request.body.contains("slow"))
-                return HttpReply{200, lines(u"slow"_s), 100};
-            return HttpReply{200, lines(u"fast"_s), 0, request.body.contains("lost")};
+                return HttpReply{200, R"({"lines":[{"title":"slow"}]})", 100};
+            return HttpReply{200, R"({"lines":[{"title":"fast"}]})", 0,
+                             request.body.contains("lost")};
         });
         m_palette->m_settings.askTimeout = 400ms;
         int ended = 0;

@@ -10,17 +10,6 @@
 using namespace Qt::StringLiterals;
 
 namespace ostrel {
-namespace {
-
-Results rowsNamed(int count)
-{
-    Results rows;
-    for (int i = 0; i < count; ++i)
-        rows.append(Result{QString::number(i), {}});
-    return rows;
-}
-
-} // namespace
 
 class TestPalette final : public QObject {
     Q_OBJECT
@@ -39,14 +28,6 @@ private:
     {
         QTest::keyClick(m_palette->windowHandle(), key, modifiers);
     }
-    // Moves focus to another window of the application, as a click elsewhere would.
-    void focusElsewhere(QWidget &other)
-    {
-        other.setGeometry(10, 10, 200, 100);
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
-    }
 
 private Q_SLOTS:
     void init() { m_palette = std::make_unique<Palette>(); }
@@ -54,21 +35,20 @@ private Q_SLOTS:
 
     void presentAndDismiss()
     {
-        m_palette->m_answerRows = rowsNamed(2);
+        m_palette->m_answerRows = Results(2, Result{u"row"_s, {}});
         showPalette();
         QTest::keyClicks(field(), u"12*89"_s);
         m_palette->m_pinned = true;
         press(Qt::Key_Escape);
-        QVERIFY(!m_palette->isVisible());
-        QVERIFY(!m_palette->pinned() && !m_palette->everKey() && !m_palette->m_monitor);
+        QVERIFY(!m_palette->isVisible() && !m_palette->pinned() && !m_palette->everKey() &&
+                !m_palette->m_monitor);
         showPalette();
         QCOMPARE(field()->text(), QString());
         QCOMPARE(list()->rowCount(), 2);
         QVERIFY(field()->hasFocus() && m_palette->everKey() && m_palette->m_monitor);
     }
 
-    // The selection moves without wrapping and stays in view; the field never
-    // sees the arrows.
+    // The selection moves without wrapping and stays in view; the field's cursor stays.
     void arrows_data()
     {
         QTest::addColumn<int>("rows");
@@ -82,7 +62,7 @@ private Q_SLOTS:
         QFETCH(int, rows);
         QFETCH(QString, keys);
         QFETCH(int, selected);
-        m_palette->m_answerRows = rowsNamed(rows);
+        m_palette->m_answerRows = Results(rows, Result{u"row"_s, {}});
         showPalette();
         field()->setText(u"ab"_s);
         field()->setCursorPosition(1);
@@ -95,9 +75,8 @@ private Q_SLOTS:
             QRect(row->mapTo(list()->viewport(), QPoint()), row->size())));
     }
 
-    // Ctrl+A, C, X and V edit the field, without Ctrl they are typed; Return
-    // and keypad Enter submit the goal, which empties the field, and the field
-    // never sees them.
+    // Ctrl+A, C, X and V edit, without Ctrl they are typed; Return and keypad
+    // Enter submit the goal, which empties the field, and the field never sees them.
     void keysAtTheField()
     {
         showPalette();
@@ -122,8 +101,7 @@ private Q_SLOTS:
         QVERIFY(returned.isEmpty() && m_palette->isVisible());
     }
 
-    // Losing focus hides the palette one event-loop turn later, unless
-    // something holds it.
+    // Losing focus hides the palette, unless something holds it.
     void focusRule_data()
     {
         QTest::addColumn<QString>("holding");
@@ -142,8 +120,12 @@ private Q_SLOTS:
         m_palette->m_everKey = holding != u"never key";
         if (const int ago = holding.toInt())
             m_palette->m_lastSpeech = Palette::Clock::now() - std::chrono::seconds(ago);
+        // Another window of the application takes focus, as a click there would.
         QWidget other;
-        focusElsewhere(other);
+        other.setGeometry(10, 10, 200, 100);
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
         QCoreApplication::processEvents();
         QCOMPARE(m_palette->isVisible(), !dismissed);
     }
