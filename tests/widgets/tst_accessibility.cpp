@@ -5,10 +5,8 @@
 #include "ui/hoverbutton.h"
 
 #include <QAccessible>
-#include <QFile>
 #include <QGuiApplication>
 #include <QLineEdit>
-#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -16,57 +14,34 @@ using namespace Qt::StringLiterals;
 namespace ostrel {
 namespace {
 
-struct Heard {
-    QAccessible::Event type;
-    QAccessible::Role role;
-    QString name;
-    bool selected;
-};
-
-// What a screen reader would be told, as it is told.
-QList<Heard> g_heard;
+// The rows a screen reader is told have become the selected one.
+QStringList g_announced;
 
 void listen(QAccessibleEvent *event)
 {
     QAccessibleInterface *iface = event->accessibleInterface();
-    if (iface)
-        g_heard.append({event->type(), iface->role(), iface->text(QAccessible::Name),
-                        bool(iface->state().selected)});
+    if (iface && event->type() == QAccessible::Focus && iface->role() == QAccessible::ListItem &&
+        iface->state().selected)
+        g_announced << iface->text(QAccessible::Name);
 }
 
-QAccessibleInterface *accessible(QObject *object)
-{
-    QAccessibleInterface *iface = QAccessible::queryAccessibleInterface(object);
-    if (!iface)
-        qFatal("no accessible interface for %s", object->metaObject()->className());
-    return iface;
-}
+constexpr auto accessible = &QAccessible::queryAccessibleInterface;
 
 } // namespace
 
 class TestAccessibility final : public QObject {
     Q_OBJECT
 
-private:
-    // No daemon of the machine's user answers here.
-    QTemporaryDir m_home;
-    QByteArray m_savedHome = qgetenv("HOME");
-
 private Q_SLOTS:
     void initTestCase()
     {
-        qputenv("HOME", QFile::encodeName(m_home.path()));
         QAccessible::installUpdateHandler(listen);
         // Events reach the handler only through an active bridge: on X the
         // AT-SPI one, switched on by tests/e2e/accessibility.sh.
         if (QGuiApplication::platformName() != "offscreen"_L1)
             QTRY_VERIFY(QAccessible::isActive());
     }
-    void cleanupTestCase()
-    {
-        QAccessible::installUpdateHandler(nullptr);
-        qputenv("HOME", m_savedHome);
-    }
+    void cleanupTestCase() { QAccessible::installUpdateHandler(nullptr); }
 
     void rowsReadAsTheyShow()
     {
@@ -94,33 +69,18 @@ private Q_SLOTS:
         QCOMPARE(accessible(palette.findChild<QLineEdit *>())->text(QAccessible::Name),
                  u"Ask Ostrel"_s);
 
-        palette.presentAnswer(
-            R"({"lines":[{"title":"one","subtitle":"a"},{"title":"two","subtitle":"b"}]})", u"q"_s);
+        palette.presentAnswer(R"({"lines":[{"title":"one"},{"title":"two"}]})", u"q"_s);
         auto *list = palette.findChild<ResultList *>();
         QTRY_COMPARE(list->rowCount(), 2);
-        g_heard.clear();
-        QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
-        QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
-        const auto focused = [] {
-            QStringList names;
-            for (const Heard &heard : std::as_const(g_heard)) {
-                if (heard.type == QAccessible::Focus && heard.role == QAccessible::ListItem &&
-                    heard.selected)
-                    names << heard.name;
-            }
-            return names;
-        };
-        QCOMPARE(focused(), QStringList({u"one"_s, u"two"_s}));
-        QVERIFY(!accessible(list->rowView(0))->state().selected);
-
+        g_announced.clear();
         // At the end of the list the selection stays, and so does the reader.
-        g_heard.clear();
-        QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
-        QVERIFY(focused().isEmpty());
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
+        QVERIFY(!accessible(list->rowView(0))->state().selected);
         // Rows rebuilt by the next answer keep the selection without a word.
         palette.presentAnswer(R"({"lines":[{"title":"x"},{"title":"y"}]})", u"q"_s);
         QTRY_COMPARE(accessible(list->rowView(1))->text(QAccessible::Name), u"y"_s);
-        QVERIFY(focused().isEmpty());
+        QCOMPARE(g_announced, QStringList({u"one"_s, u"two"_s}));
         QVERIFY(accessible(list->rowView(1))->state().selected);
     }
 };
