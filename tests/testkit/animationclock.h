@@ -14,12 +14,9 @@ public:
     AnimationClock()
     {
         install();
-        // While no animation runs Qt measures time with the wall clock, and
-        // an animation that starts then would count the real time that has
-        // passed into its first frame. One endless animation of our own keeps
-        // this clock running, so only frame() moves time.
-        m_keepAlive.setStartValue(0.0);
-        m_keepAlive.setEndValue(1.0);
+        // While no animation runs Qt measures time with the wall clock, and an
+        // animation started then would count real time into its first frame:
+        // one endless animation of our own keeps this clock in charge.
         m_keepAlive.setDuration(1000);
         m_keepAlive.setLoopCount(-1);
         m_keepAlive.start();
@@ -47,8 +44,6 @@ public:
         for (; ms > 0; ms -= 16)
             frame(std::min(ms, 16));
     }
-
-    // Qt counts from the moment the clock starts running.
     qint64 elapsed() const override { return m_now - m_startedAt; }
 
 protected:

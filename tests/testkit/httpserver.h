@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 
 namespace ostrel::testing {
 
@@ -69,14 +68,13 @@ private:
             return;
         HttpRequest request;
         const QList<QByteArray> lines = buffer.left(end).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
+        const QList<QByteArray> first = lines[0].trimmed().split(' ');
         request.method = first.value(0);
         request.path = first.value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                       lines[i].mid(colon + 1).trimmed());
+        for (const QByteArray &line : lines.mid(1)) {
+            if (const qsizetype colon = line.indexOf(':'); colon > 0)
+                request.headers.insert(line.left(colon).trimmed().toLower(),
+                                       line.mid(colon + 1).trimmed());
         }
         const qsizetype length = request.headers.value("content-length", "0").toLongLong();
         if (buffer.size() < end + 4 + length)
@@ -87,17 +85,13 @@ private:
         const HttpReply reply = m_handler ? m_handler(request) : HttpReply{404, "{}"};
         if (reply.never)
             return;
-        const auto answer = [socket, reply] {
+        QTimer::singleShot(reply.delayMs, socket, [socket, reply] {
             socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
                           " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
                           QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n" +
                           reply.body);
             socket->disconnectFromHost();
-        };
-        if (reply.delayMs > 0)
-            QTimer::singleShot(reply.delayMs, socket, answer);
-        else
-            answer();
+        });
     }
 
     QHash<QTcpSocket *, QByteArray> m_buffers;
