@@ -1,22 +1,20 @@
 #pragma once
 
-// Every animation of the thread runs on this clock while it exists: time
-// moves only when the test says, so no test depends on how fast frames come.
-
 #include <QAbstractAnimation>
 #include <QCoreApplication>
 #include <QVariantAnimation>
 
 namespace ostrel::testing {
 
+// Every animation of the thread runs on this clock while it exists: time
+// moves only when the test says, so no test depends on how fast frames come.
 class AnimationClock final : public QAnimationDriver {
 public:
     AnimationClock()
     {
         install();
-        // While no animation runs Qt measures time with the wall clock, and an
-        // animation started then would count real time into its first frame:
-        // one endless animation of our own keeps this clock in charge.
+        // Idle, Qt would fall back to the wall clock: one endless animation
+        // keeps this clock in charge.
         m_keepAlive.setDuration(1000);
         m_keepAlive.setLoopCount(-1);
         m_keepAlive.start();
@@ -28,8 +26,8 @@ public:
         uninstall();
     }
 
-    // One frame, `ms` after the last. Animations started since then join
-    // first: Qt admits them one event-loop turn later.
+    // One frame, `ms` after the last; animations started since, which Qt
+    // admits one event-loop turn later, join first.
     void frame(int ms)
     {
         for (int turn = 0; turn < 3; ++turn)
@@ -55,8 +53,7 @@ protected:
 
 private:
     QVariantAnimation m_keepAlive;
-    qint64 m_now = 0;
-    qint64 m_startedAt = 0;
+    qint64 m_now = 0, m_startedAt = 0;
 };
 
 } // namespace ostrel::testing

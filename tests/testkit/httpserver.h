@@ -4,8 +4,6 @@
 // recorded, and a handler decides each reply's status, body and delay, or
 // that no reply ever comes. One request per connection.
 
-#include <QHash>
-#include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -16,7 +14,6 @@
 namespace ostrel::testing {
 
 struct HttpRequest {
-    QByteArray method;
     QByteArray path;
     QHash<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
@@ -38,12 +35,12 @@ public:
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
                 QObject::connect(socket, &QTcpSocket::readyRead, socket,
-                                 [this, socket] { read(socket); });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
-                    m_buffers.remove(socket);
-                    socket->deleteLater();
-                });
+                                 [this, socket, buffer = QByteArray()]() mutable {
+                                     buffer += socket->readAll();
+                                     read(socket, buffer);
+                                 });
             }
         });
     }
@@ -59,18 +56,14 @@ public:
     }
 
 private:
-    void read(QTcpSocket *socket)
+    void read(QTcpSocket *socket, QByteArray &buffer)
     {
-        QByteArray &buffer = m_buffers[socket];
-        buffer += socket->readAll();
         const qsizetype end = buffer.indexOf("\r\n\r\n");
         if (end < 0)
             return;
         HttpRequest request;
         const QList<QByteArray> lines = buffer.left(end).split('\n');
-        const QList<QByteArray> first = lines[0].trimmed().split(' ');
-        request.method = first.value(0);
-        request.path = first.value(1);
+        request.path = lines[0].split(' ').value(1);
         for (const QByteArray &line : lines.mid(1)) {
             if (const qsizetype colon = line.indexOf(':'); colon > 0)
                 request.headers.insert(line.left(colon).trimmed().toLower(),
@@ -80,7 +73,7 @@ private:
         if (buffer.size() < end + 4 + length)
             return;
         request.body = buffer.mid(end + 4, length);
-        m_buffers.remove(socket);
+        buffer.clear();
         requests.append(request);
         const HttpReply reply = m_handler ? m_handler(request) : HttpReply{404, "{}"};
         if (reply.never)
@@ -94,9 +87,7 @@ private:
         });
     }
 
-    QHash<QTcpSocket *, QByteArray> m_buffers;
     Handler m_handler;
-    // Last, so its sockets, whose ends touch the buffers, go first.
     QTcpServer m_server;
 };
 

@@ -5,6 +5,7 @@
 #include <QTest>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #if OSTREL_TEST_WIDGETS
@@ -15,13 +16,7 @@ using TestApplication = QApplication;
 using TestApplication = QCoreApplication;
 #endif
 
-namespace ostrel::testing {
-
-struct Registered {
-    const char *name;
-    Factory factory;
-    bool onRequest;
-};
+using Registered = std::tuple<const char *, ostrel::testing::Factory, bool>;
 
 static std::vector<Registered> &registry()
 {
@@ -29,20 +24,16 @@ static std::vector<Registered> &registry()
     return tests;
 }
 
-bool registerTest(const char *name, Factory factory, bool onRequest)
+bool ostrel::testing::registerTest(const char *name, Factory factory, bool onRequest)
 {
-    registry().push_back({name, std::move(factory), onRequest});
+    registry().emplace_back(name, std::move(factory), onRequest);
     return true;
 }
-
-} // namespace ostrel::testing
 
 // tst_core [Class] [QtTest options...]: all classes, or only the one named.
 int main(int argc, char *argv[])
 {
-#if OSTREL_TEST_WIDGETS
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi, true);
-#endif
     // No test reaches the user's own agent, daemon file or settings.
     QTemporaryDir home;
     qputenv("HOME", QFile::encodeName(home.path()));
@@ -56,7 +47,7 @@ int main(int argc, char *argv[])
         args.erase(args.begin() + 1);
     int failures = 0;
     bool ran = false;
-    for (const auto &[name, make, onRequest] : ostrel::testing::registry()) {
+    for (const auto &[name, make, onRequest] : registry()) {
         if (only ? std::strcmp(only, name) != 0 : onRequest)
             continue;
         ran = true;

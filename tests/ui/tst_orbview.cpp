@@ -36,6 +36,7 @@ private Q_SLOTS:
         m_host->resize(200, 100);
         m_orb = new OrbView(m_host.get());
         m_orb->setGeometry(QRect(100, 30, 22, 22).marginsAdded(OrbView::overflowMargins()));
+        m_host->show();
     }
     void cleanup()
     {
@@ -43,12 +44,14 @@ private Q_SLOTS:
         m_clock.reset();
     }
 
-    // Breathing runs only while listening and shown; switching it on again
-    // does not start the breath over.
-    void breathesWhileListeningAndShown()
+    // Breathing runs while listening and shown, and switching it on again
+    // does not start it over. A partial transcript pulses the orb while
+    // listening; a pulse during a pulse starts over and leaves the breath behind.
+    void listening()
     {
+        m_orb->pulse();
+        QVERIFY(m_orb->coreAnimations().keys().isEmpty());
         m_orb->setListening(true);
-        m_host->show();
         m_clock->run(400);
         const double breathing = core(u"breathe"_s);
         QSignalSpy changed(&m_orb->coreAnimations(), &KeyedAnimations::changed);
@@ -61,34 +64,23 @@ private Q_SLOTS:
         m_clock->run(100);
         QVERIFY(core(u"breathe"_s) > breathing);
 
-        m_orb->setListening(false);
-        QVERIFY(m_orb->coreAnimations().keys().isEmpty());
-    }
-
-    // A partial transcript pulses the orb while listening; a pulse during a
-    // pulse starts over, and the pulse leaves the breath behind.
-    void pulsesWhileListening()
-    {
-        m_host->show();
-        m_orb->pulse();
-        QVERIFY(m_orb->coreAnimations().keys().isEmpty());
-        m_orb->setListening(true);
         m_orb->pulse();
         m_clock->run(150);
         QVERIFY(core(u"pulse"_s) > 1.0);
         m_orb->pulse();
         QCOMPARE(core(u"pulse"_s), 1.0);
         QCOMPARE(m_orb->haloAnimations().value(u"pulse"_s, 0.0), 1.0);
-
         m_clock->run(600);
         QCOMPARE(m_orb->coreAnimations().keys(), QStringList{u"breathe"_s});
         QVERIFY(m_orb->haloAnimations().keys().isEmpty());
+
+        m_orb->setListening(false);
+        QVERIFY(m_orb->coreAnimations().keys().isEmpty());
     }
 
     // Only a press on the orb itself calls back; none reaches the panel below.
     void clicks()
     {
-        m_host->show();
         int called = 0;
         m_orb->setOnClick([&] { ++called; });
         QTest::mouseClick(m_orb, Qt::LeftButton, {}, QPoint(3, 19)); // in the overflow
