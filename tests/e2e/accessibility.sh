@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
-# The palette's accessibility tests on the real AT-SPI bridge: an
-# accessibility bus in a private D-Bus session, Qt on X, the bridge switched
-# on as a screen reader would.
+# The palette's accessibility tests on the real AT-SPI bridge, switched on
+# as a screen reader would, over a private accessibility bus.
 #   (inside xvfb-session.sh and dbus-run-session) accessibility.sh TST_PALETTE
 set -euo pipefail
 launcher=/usr/libexec/at-spi-bus-launcher

@@ -1,25 +1,13 @@
-# Helpers for the end-to-end tests: checks that count, waiting, reading
-# window state from the X server, and one running ostrel with its own home,
-# runtime directory and slice of the log. Sourced, not run.
-
-passed=0
-failed=0
-
+# Helpers for the end-to-end tests, sourced: counted checks, waiting, window
+# state from the X server, and one ostrel with its own home and slice of the log.
+passed=0 failed=0
 check() { # check DESCRIPTION COMMAND...
     local what=$1; shift
-    if "$@"; then
-        passed=$((passed + 1)); echo "ok - $what"
-    else
-        failed=$((failed + 1)); echo "not ok - $what"
-        return 1
-    fi
+    if "$@"; then passed=$((passed + 1)); echo "ok - $what"; return; fi
+    failed=$((failed + 1)); echo "not ok - $what"; return 1
 }
-
-finish() {
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
-}
-
+finish() { echo "$passed passed, $failed failed"; [ "$failed" -eq 0 ]; }
+lacks() { ! "$@"; }
 # wait_for SECONDS COMMAND...: polls every 50 ms until the command succeeds.
 wait_for() {
     local deadline=$(( $(date +%s%N) + ${1%.*} * 1000000000 )); shift
@@ -29,21 +17,17 @@ wait_for() {
     done
 }
 
-map_state() { xwininfo -id "$1" 2>/dev/null | sed -n 's/.*Map State: //p'; }
-is_viewable() { [ "$(map_state "$1")" = "IsViewable" ]; }
-is_unmapped() { [ "$(map_state "$1")" = "IsUnMapped" ]; }
-geometry() { # x,y,w,h of the client area on the root window
-    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$NF} /Absolute upper-left Y/{y=$NF}
-        /^ *Width/{w=$NF} /^ *Height/{h=$NF} END{print x","y","w","h}'
-}
-active_window() { printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')" 2>/dev/null; }
+is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+is_unmapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsUnMapped'; }
 # The window manager's idea and the X server's input focus both, since the
 # former may still name a window that was just withdrawn.
-is_active() { [ "$(active_window)" = "$1" ] && [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]; }
+is_active() {
+    [ "$(printf '%d' "$(xprop -root _NET_ACTIVE_WINDOW | awk '{print $NF}')" 2>/dev/null)" = "$1" ] &&
+        [ "$(xdotool getwindowfocus 2>/dev/null)" = "$1" ]
+}
 
-# setup PATH_TO_OSTREL: a private work folder, home and runtime directory
-# (never another test's or user's ostrel), removed with every process the
-# test started when the script ends.
+# setup PATH_TO_OSTREL: a private work folder, home and runtime directory,
+# removed with every process the test started when the script ends.
 setup() {
     ostrel=$1
     : "${DISPLAY:?run inside tests/xvfb-session.sh}"
@@ -58,7 +42,7 @@ setup() {
 teardown() {
     local pid
     for pid in "${helpers[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
-    [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null
+    stop_app
     rm -rf "$work"
 }
 
@@ -70,28 +54,25 @@ messages() { refresh_log; sed -E 's/^[0-9-]+ [0-9:]+ \+0000 //' "$log_copy"; }
 toggles() { refresh_log; grep -c 'toggle, visible=' "$log_copy"; }
 
 # start_app [env arguments...]: starts ostrel, waits for its ready line.
-start_app() {
-    mark_log
-    env "$@" "$ostrel" 2>>"$work/stderr" &
-    app=$!
-    wait_for 20 is_ready
-}
+launch() { mark_log; env "$@" "$ostrel" 2>>"$work/stderr" & app=$!; }
+start_app() { launch "$@"; wait_for 20 is_ready; }
 # The app's own ready line, written since mark_log: the whole pid, not a
 # prefix of another's, and not an earlier process's that had the same pid.
 is_ready() { refresh_log; grep -qE " ready pid=$app\$" "$log_copy"; }
-stop_app() { kill "$app" 2>/dev/null; wait "$app" 2>/dev/null; app=""; }
+stop_app() { [ -n "$app" ] && kill "$app" 2>/dev/null && wait "$app" 2>/dev/null; app=""; }
 
-# The palette's window, once mapped, in $wid.
+# The palette's window, once mapped, in $wid; its rows (OSTREL_DEBUG_ROWS).
 find_panel() { wid=$(xdotool search --onlyvisible --classname '^ostrel$' 2>/dev/null | head -n1); [ -n "$wid" ]; }
+panel_focused() { find_panel && is_active "$wid"; }
+rows() { xprop -id "$wid" -notype _OSTREL_ROWS 2>/dev/null; }
+rows_have() { rows | grep -qF -- "$1"; }
 
-# Another application's window, focused; its id in $other_wid.
+# Another application's window, focused.
 focus_other_window() {
     xmessage -name other -geometry 300x100+50+50 "another window" &
     helpers+=($!)
     find_other() { other_wid=$(xdotool search --onlyvisible --classname '^other$' 2>/dev/null | head -n1); [ -n "$other_wid" ]; }
-    wait_for 10 find_other && xdotool windowactivate "$other_wid" 2>/dev/null
+    wait_for 10 find_other && xdotool windowactivate "$other_wid" 2>/dev/null && wait_for 5 is_active "$other_wid"
 }
-
-# The field's text, through the clipboard: select all and copy, until it
-# reads as expected.
+# The field's text, through the clipboard: select all and copy.
 field_shows() { xdotool key ctrl+a ctrl+c && [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }

@@ -1,25 +1,20 @@
 #pragma once
 
-// Every animation of the thread runs on this clock while it exists: time
-// moves only when the test says, so no test depends on how fast frames come.
-
 #include <QAbstractAnimation>
 #include <QCoreApplication>
 #include <QVariantAnimation>
 
 namespace ostrel::testing {
 
+// Every animation of the thread runs on this clock while it exists: time
+// moves only when the test says, so no test depends on how fast frames come.
 class AnimationClock final : public QAnimationDriver {
 public:
     AnimationClock()
     {
         install();
-        // While no animation runs Qt measures time with the wall clock, and
-        // an animation that starts then would count the real time that has
-        // passed into its first frame. One endless animation of our own keeps
-        // this clock running, so only frame() moves time.
-        m_keepAlive.setStartValue(0.0);
-        m_keepAlive.setEndValue(1.0);
+        // Idle, Qt would fall back to the wall clock: one endless animation
+        // keeps this clock in charge.
         m_keepAlive.setDuration(1000);
         m_keepAlive.setLoopCount(-1);
         m_keepAlive.start();
@@ -31,8 +26,8 @@ public:
         uninstall();
     }
 
-    // One frame, `ms` after the last. Animations started since then join
-    // first: Qt admits them one event-loop turn later.
+    // One frame, `ms` after the last; animations started since, which Qt
+    // admits one event-loop turn later, join first.
     void frame(int ms)
     {
         for (int turn = 0; turn < 3; ++turn)
@@ -47,8 +42,6 @@ public:
         for (; ms > 0; ms -= 16)
             frame(std::min(ms, 16));
     }
-
-    // Qt counts from the moment the clock starts running.
     qint64 elapsed() const override { return m_now - m_startedAt; }
 
 protected:
@@ -60,8 +53,7 @@ protected:
 
 private:
     QVariantAnimation m_keepAlive;
-    qint64 m_now = 0;
-    qint64 m_startedAt = 0;
+    qint64 m_now = 0, m_startedAt = 0;
 };
 
 } // namespace ostrel::testing

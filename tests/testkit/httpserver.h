@@ -4,20 +4,16 @@
 // recorded, and a handler decides each reply's status, body and delay, or
 // that no reply ever comes. One request per connection.
 
-#include <QHash>
-#include <QList>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 #include <functional>
-#include <optional>
 
 namespace ostrel::testing {
 
 struct HttpRequest {
-    QByteArray method;
     QByteArray path;
     QHash<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
@@ -39,12 +35,12 @@ public:
         m_server.listen(QHostAddress::LocalHost);
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
                 QObject::connect(socket, &QTcpSocket::readyRead, socket,
-                                 [this, socket] { read(socket); });
-                QObject::connect(socket, &QTcpSocket::disconnected, socket, [this, socket] {
-                    m_buffers.remove(socket);
-                    socket->deleteLater();
-                });
+                                 [this, socket, buffer = QByteArray()]() mutable {
+                                     buffer += socket->readAll();
+                                     read(socket, buffer);
+                                 });
             }
         });
     }
@@ -60,49 +56,38 @@ public:
     }
 
 private:
-    void read(QTcpSocket *socket)
+    void read(QTcpSocket *socket, QByteArray &buffer)
     {
-        QByteArray &buffer = m_buffers[socket];
-        buffer += socket->readAll();
         const qsizetype end = buffer.indexOf("\r\n\r\n");
         if (end < 0)
             return;
         HttpRequest request;
         const QList<QByteArray> lines = buffer.left(end).split('\n');
-        const QList<QByteArray> first = lines.value(0).trimmed().split(' ');
-        request.method = first.value(0);
-        request.path = first.value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i) {
-            const qsizetype colon = lines[i].indexOf(':');
-            if (colon > 0)
-                request.headers.insert(lines[i].left(colon).trimmed().toLower(),
-                                       lines[i].mid(colon + 1).trimmed());
+        request.path = lines[0].split(' ').value(1);
+        for (const QByteArray &line : lines.mid(1)) {
+            if (const qsizetype colon = line.indexOf(':'); colon > 0)
+                request.headers.insert(line.left(colon).trimmed().toLower(),
+                                       line.mid(colon + 1).trimmed());
         }
         const qsizetype length = request.headers.value("content-length", "0").toLongLong();
         if (buffer.size() < end + 4 + length)
             return;
         request.body = buffer.mid(end + 4, length);
-        m_buffers.remove(socket);
+        buffer.clear();
         requests.append(request);
         const HttpReply reply = m_handler ? m_handler(request) : HttpReply{404, "{}"};
         if (reply.never)
             return;
-        const auto answer = [socket, reply] {
+        QTimer::singleShot(reply.delayMs, socket, [socket, reply] {
             socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
                           " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
                           QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n" +
                           reply.body);
             socket->disconnectFromHost();
-        };
-        if (reply.delayMs > 0)
-            QTimer::singleShot(reply.delayMs, socket, answer);
-        else
-            answer();
+        });
     }
 
-    QHash<QTcpSocket *, QByteArray> m_buffers;
     Handler m_handler;
-    // Last, so its sockets, whose ends touch the buffers, go first.
     QTcpServer m_server;
 };
 

@@ -20,10 +20,9 @@ bool registerTest(const char *name, Factory factory, bool onRequest = false);
 
 #define OSTREL_TEST_CONCAT2(a, b) a##b
 #define OSTREL_TEST_CONCAT(a, b) OSTREL_TEST_CONCAT2(a, b)
-#define OSTREL_TEST(Class)                                                                         \
-    [[maybe_unused]] static const bool OSTREL_TEST_CONCAT(registeredTest, __LINE__) =              \
-        ::ostrel::testing::registerTest(#Class, [] { return std::make_unique<Class>(); });
-#define OSTREL_TEST_ON_REQUEST(Class)                                                              \
+#define OSTREL_TEST_REGISTER(Class, onRequest)                                                     \
     [[maybe_unused]] static const bool OSTREL_TEST_CONCAT(registeredTest, __LINE__) =              \
         ::ostrel::testing::registerTest(                                                           \
-            #Class, [] { return std::make_unique<Class>(); }, true);
+            #Class, [] { return std::make_unique<Class>(); }, onRequest);
+#define OSTREL_TEST(Class) OSTREL_TEST_REGISTER(Class, false)
+#define OSTREL_TEST_ON_REQUEST(Class) OSTREL_TEST_REGISTER(Class, true)

@@ -11,27 +11,16 @@ using namespace Qt::StringLiterals;
 using ostrel::KeyedAnimations;
 using ostrel::ShimmerLabel;
 
-namespace {
-
-QFont pixelFont(int pixels)
-{
-    QFont font;
-    font.setPixelSize(pixels);
-    return font;
-}
-
-} // namespace
-
 class TestShimmerLabel : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // The band sweeps left to right and starts over at the left edge, only
-    // while the label is shown: a hidden label costs no frames.
-    void sweepsOnlyWhileShown()
+    // The band sweeps left to right and starts over at the left edge once
+    // shown: a label in a hidden panel costs no frames.
+    void sweepsOnceShown()
     {
         ostrel::testing::AnimationClock clock;
-        ShimmerLabel label(QString(60, u'M'), pixelFont(16));
+        ShimmerLabel label(QString(60, u'M'), QFont());
         label.resize(300, label.sizeHint().height());
         QSignalSpy changed(&label.animations(), &KeyedAnimations::changed);
         clock.run(500);
@@ -47,13 +36,6 @@ private Q_SLOTS:
             wraps += now < last ? 1 : 0;
         }
         QVERIFY(wraps >= 2);
-
-        label.hide();
-        const std::array<double, 3> held = label.bandLocations();
-        changed.clear();
-        clock.run(500);
-        QCOMPARE(changed.count(), 0);
-        QCOMPARE(label.bandLocations(), held);
     }
 
     void elides_data()
@@ -71,15 +53,11 @@ private Q_SLOTS:
         QFETCH(QString, text);
         QFETCH(int, width);
         QFETCH(QString, shown);
-        ShimmerLabel label(text, pixelFont(14));
+        ShimmerLabel label(text, QFont());
         label.resize(width, label.sizeHint().height());
         const QString line = label.displayText();
-        if (shown == u"…") {
-            QVERIFY(line.endsWith(u'…'));
-            QVERIFY(QFontMetricsF(label.font()).horizontalAdvance(line) <= width - 2);
-        } else {
-            QCOMPARE(line, shown);
-        }
+        const bool fits = QFontMetricsF(label.font()).horizontalAdvance(line) <= width - 2;
+        QVERIFY2(shown == u"…" ? line.endsWith(u'…') && fits : line == shown, qPrintable(line));
         QImage image(label.size(), QImage::Format_ARGB32_Premultiplied);
         label.render(&image); // paints whatever the width
     }
