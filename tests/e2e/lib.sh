@@ -17,8 +17,9 @@ wait_for() {
     done
 }
 
-is_viewable() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
-is_unmapped() { xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsUnMapped'; }
+# Without an id, xwininfo waits for a click instead of failing.
+is_viewable() { [ -n "$1" ] && xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'; }
+is_unmapped() { [ -n "$1" ] && xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsUnMapped'; }
 # The window manager's idea and the X server's input focus both, since the
 # former may still name a window that was just withdrawn.
 is_active() {
