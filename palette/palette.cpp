@@ -24,6 +24,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
@@ -177,10 +178,10 @@ void Palette::present()
     }
     m_field->setFocus(Qt::ActiveWindowFocusReason);
     installMonitor();
-    const bool voice = voiceEnabled();
-    m_orb->setListening(voice && m_listener);
-    if (voice)
-        resumeListening();
+    m_orb->setListening(voiceEnabled() && m_listener);
+    // The listener starts or resumes once the panel has painted: a process
+    // started now would take the processor from the first paint.
+    m_listenAfterPaint = voiceEnabled();
 }
 
 void Palette::dismiss()
@@ -324,6 +325,16 @@ void Palette::paintEvent(QPaintEvent *)
     painter.fillPath(path, background);
     painter.setPen(QPen(QColor(255, 255, 255, int(0.12 * 255)), 1));
     painter.drawPath(path);
+    if (std::exchange(m_listenAfterPaint, false)) {
+        // Queued behind the rest of this paint and its flush to the screen.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                if (isVisible() && voiceEnabled())
+                    resumeListening();
+            },
+            Qt::QueuedConnection);
+    }
 }
 
 } // namespace ostrel

@@ -139,6 +139,8 @@ private:
     // When dictated text last arrived; absent is the distant past.
     std::optional<Clock::time_point> m_lastSpeech;
     bool m_everKey = false;
+    // Set by present() until the first paint after it.
+    bool m_listenAfterPaint = false;
     // On X11 the server's focus-in sets m_everKey, not Qt's activation:
     // shown again quickly, Qt reports the window active before the window
     // manager has given it the keyboard, and then reports the focus-out of

@@ -64,6 +64,13 @@ private:
         m_palette->setVoiceSettings({m_files->path(u"pkill"_s), 5s, 300ms});
     }
     bool listening() const { return m_palette->m_orb->listening(); }
+    // The listener is started or resumed once the shown palette has painted.
+    void present()
+    {
+        m_palette->present();
+        QTRY_VERIFY(!m_palette->m_listenAfterPaint);
+        QCoreApplication::processEvents();
+    }
 
 private Q_SLOTS:
     void cleanupTestCase() { qputenv("OSTREL_REPO", m_savedRepo); }
@@ -102,7 +109,7 @@ private Q_SLOTS:
     {
         const QString python = Listener::interpreterPath(repo());
         QVERIFY(QFile::rename(python, python + u".away"_s));
-        m_palette->present();
+        present();
         m_palette->dismiss();
         QVERIFY(QFile::rename(python + u".away"_s, python));
         QProcess stale;
@@ -110,7 +117,7 @@ private Q_SLOTS:
         QVERIFY(stale.waitForStarted());
         QVERIFY(m_files->write(u"stale"_s, QByteArray::number(stale.processId())));
 
-        m_palette->present();
+        present();
         QVERIFY(stale.waitForFinished(2000));
         QTRY_VERIFY(m_files->pid() > 0);
         QCOMPARE(m_files->read(u"cleanup-at-start"_s), QByteArray("-f\nostrel/listen.py\n"));
@@ -120,7 +127,7 @@ private Q_SLOTS:
         QVERIFY(listening());
 
         m_palette->dismiss();
-        m_palette->present();
+        present();
         QTRY_COMPARE(commands(), (QStringList{u"pause"_s, u"resume"_s}));
 
         const qint64 pid = m_files->pid();
@@ -132,7 +139,7 @@ private Q_SLOTS:
         QCOMPARE(m_files->read(u"cleanup"_s), m_files->read(u"cleanup-at-start"_s));
 
         newPalette();
-        m_palette->present();
+        present();
         QVERIFY(!m_palette->m_listener && !listening());
         OrbView *orb = m_palette->m_orb;
         QTest::mouseClick(orb, Qt::LeftButton, {}, orb->rect().center());
@@ -176,7 +183,7 @@ private Q_SLOTS:
         else
             QVERIFY(m_files->write(u"behaviour"_s,
                                    "echo $$ > \"$(dirname \"$0\")/pid\"\n" + behaviour));
-        m_palette->present();
+        present();
         if (log.size() == 1) {
             QVERIFY(logged().value(0).startsWith(log.first()));
             QVERIFY(!m_palette->m_listener && !listening());
@@ -195,7 +202,7 @@ private Q_SLOTS:
             QTRY_VERIFY(!m_palette->m_listener);
         m_palette->dismiss();
         QTest::qWait(100);
-        m_palette->present();
+        present();
         if (!endsItself) {
             QTest::qWait(100);
             m_palette->toggleVoice();
