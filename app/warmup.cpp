@@ -1,10 +1,13 @@
 #include "app/warmup.h"
 
+#include "palette/resultlist.h"
+
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
 #include <QWidget>
+#include <QWindow>
 
 using namespace Qt::StringLiterals;
 
@@ -32,11 +35,21 @@ void warmUpFirstShow()
         label->setFont(font);
         layout->addWidget(label);
     }
+    // The list's scroll bar is styled by a style sheet, whose machinery Qt
+    // sets up on first use.
+    layout->addWidget(new ResultList(&stage));
     stage.resize(1400, 200);
     stage.ensurePolished();
     QImage canvas(stage.size(), QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     stage.render(&canvas);
+
+    // Cursors come from the cursor theme, read when a shape is first set on
+    // a window: a native window, never shown, takes the palette's shapes.
+    QWindow pointer;
+    pointer.create();
+    for (Qt::CursorShape shape : {Qt::IBeamCursor, Qt::ArrowCursor})
+        pointer.setCursor(shape);
 }
 
 } // namespace ostrel
