@@ -46,13 +46,10 @@ private Q_SLOTS:
         }
         qputenv("XDG_RUNTIME_DIR", named.toLocal8Bit());
         const RuntimeDir dir = runtimeDirectory();
-        QCOMPARE(dir.path == named, kind == "private"_L1);
-        if (kind != "private"_L1) {
-            QCOMPARE(dir.path, u"/tmp/ostrel-"_s + QString::number(::geteuid()));
-            struct stat st {};
-            QVERIFY(::lstat(dir.path.toLocal8Bit(), &st) == 0 && S_ISDIR(st.st_mode));
-            QCOMPARE(st.st_mode & 077, 0u);
-        }
+        QCOMPARE(dir.path, kind == "private"_L1 ? named : u"/tmp/ostrel-%1"_s.arg(::geteuid()));
+        struct stat st {};
+        QVERIFY(::lstat(dir.path.toLocal8Bit(), &st) == 0 && S_ISDIR(st.st_mode));
+        QCOMPARE(st.st_mode & 077, 0u);
     }
 
     // --toggle signals only a process it can show to be a running ostrel of ours.

@@ -1,4 +1,5 @@
 #include "bridge/replies.h"
+#include "palette/layout.h"
 #include "palette/rows.h"
 #include "tests/testkit/testmain.h"
 
@@ -106,6 +107,13 @@ private Q_SLOTS:
     {
         const Results answers{row(u"A"_s, {}, false, u"t1"_s), row(u"B"_s, {}, false, u""_s)};
         QCOMPARE(composeRows({}, answers), idleRows());
+    }
+
+    // Edges round down, also on a screen above or left of the primary one.
+    void panelFrameOnANegativeScreen()
+    {
+        QCOMPARE(Layout::panelFrame(QRect(-1365, -1080, 1365, 1080), 1),
+                 QRect(-1023, -843, 680, 114));
     }
 };
 

@@ -33,21 +33,6 @@ private Q_SLOTS:
     void init() { m_palette = std::make_unique<Palette>(); }
     void cleanup() { m_palette.reset(); }
 
-    void presentAndDismiss()
-    {
-        m_palette->m_answerRows = Results(2, Result{u"row"_s, {}});
-        showPalette();
-        QTest::keyClicks(field(), u"12*89"_s);
-        m_palette->m_pinned = true;
-        press(Qt::Key_Escape);
-        QVERIFY(!m_palette->isVisible() && !m_palette->pinned() && !m_palette->everKey() &&
-                !m_palette->m_monitor);
-        showPalette();
-        QCOMPARE(field()->text(), QString());
-        QCOMPARE(list()->rowCount(), 2);
-        QVERIFY(field()->hasFocus() && m_palette->everKey() && m_palette->m_monitor);
-    }
-
     // The selection moves without wrapping and stays in view; the field's cursor stays.
     void arrows_data()
     {
@@ -75,11 +60,23 @@ private Q_SLOTS:
             QRect(row->mapTo(list()->viewport(), QPoint()), row->size())));
     }
 
-    // Ctrl+A, C, X and V edit, without Ctrl they are typed; Return and keypad
-    // Enter submit the goal, which empties the field, and the field never sees them.
+    // Escape hides and forgets the text, not the rows; Ctrl+A, C, X and V edit,
+    // without Ctrl they are typed; Return and keypad Enter submit the goal,
+    // which empties the field, and the field never sees them.
     void keysAtTheField()
     {
+        m_palette->m_answerRows = Results(2, Result{u"row"_s, {}});
         showPalette();
+        QTest::keyClicks(field(), u"12*89"_s);
+        m_palette->m_pinned = true;
+        press(Qt::Key_Escape);
+        QVERIFY(!m_palette->isVisible() && !m_palette->pinned() && !m_palette->everKey() &&
+                !m_palette->m_monitor);
+        showPalette();
+        QCOMPARE(field()->text(), QString());
+        QCOMPARE(list()->rowCount(), 2);
+        QVERIFY(field()->hasFocus() && m_palette->everKey() && m_palette->m_monitor);
+
         QTest::keyClicks(field(), u"how is my battery"_s);
         press(Qt::Key_A, Qt::ControlModifier);
         press(Qt::Key_C, Qt::ControlModifier);
@@ -87,11 +84,9 @@ private Q_SLOTS:
         press(Qt::Key_X, Qt::ControlModifier);
         QCOMPARE(field()->text(), QString());
         press(Qt::Key_V, Qt::ControlModifier);
-        QCOMPARE(field()->text(), u"how is my battery"_s);
-        field()->clear();
         for (Qt::Key k : {Qt::Key_A, Qt::Key_X, Qt::Key_C, Qt::Key_V})
             press(k);
-        QCOMPARE(field()->text(), u"axcv"_s);
+        QCOMPARE(field()->text(), u"how is my batteryaxcv"_s);
         QSignalSpy returned(field(), &QLineEdit::returnPressed);
         press(Qt::Key_Return);
         QCOMPARE(field()->text(), QString());
