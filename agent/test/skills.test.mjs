@@ -143,10 +143,9 @@ describe('opening', () => {
 
   it('the reply script answers anything with one line and status 0 from any folder, starting the entry in its own session'
     + ' with its argv and passing on no descriptor it was given', async () => {
-    const cases = [[['open', 'rekorder'], 'Opened Rekorder'],
-      [['12*89'], '1068', '/'], [['set a timer for 5 minutes'], 'Timers need the Ostrel agent running'], [[], 'Ask me something'],
-      [['{"sentence": "x"}\n\u0007'], "I can't do that yet"], [['9'.repeat(100000)], 'That request is too long'],
-    ];
+    const cases = [[['open', 'rekorder'], 'Opened Rekorder'], [['12*89'], '1068', '/'], [[], 'Ask me something'],
+      [['set a timer for 5 minutes'], 'Timers need the Ostrel agent running'], [['{"sentence": "x"}\n\u0007'], "I can't do that yet"],
+      [['9'.repeat(100000)], 'That request is too long']];
     for (const [args, title, cwd] of cases) {
       const r = respond(args, cwd);
       assert.deepEqual([r.code, r.stdout.indexOf('\n'), r.doc.lines.length, r.doc.lines[0].title, r.doc.keepOpen],
