@@ -51,7 +51,7 @@ test('reads timer and reminder sentences, refusing what it cannot keep', () => {
     ['timer for 1 hour and 1 minute', 'Timer for 1 hour 1 minute'], ['timer for half an hour', 'Timer for 30 minutes'],
     ['set a timer for an hour and a half', 'Timer for 1 hour 30 minutes'], ['timer for one and a half hours', 'Timer for 1 hour 30 minutes'],
     ['timer for a quarter of an hour', 'Timer for 15 minutes'], ['timer for 1e3 seconds', 'Timer for 16 minutes 40 seconds'],
-    ['timer for 0x10 seconds', 'Didn’t understand “0x10 seconds”'],
+    ['timer for 0x10 seconds', 'Didn’t understand “0x10 seconds”'], ['set a timer for five', 'Didn’t understand “5”'],
     ['remind me as soon as possible in 5 minutes', 'Reminder in 5 minutes', 'As soon as possible'],
     ['remind me in 10 minutes to \u202estretch\u2066', 'Reminder in 10 minutes', 'Stretch'],
     ['remind me to call the plumber in two hours', 'Reminder in 2 hours', 'Call the plumber'],
