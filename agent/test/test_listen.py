@@ -46,8 +46,9 @@ class Recognition(unittest.TestCase):
         for i, text in enumerate(COMMANDS):
             with self.subTest(text=text):
                 self.assertEqual(heard(text, speech.FLITE[i % len(speech.FLITE)]), [text])
-        for text, voice in zip(speech.FREE, speech.FLITE):  # free speech is neither lost nor forced onto a command
-            self.assertTrue(set(heard(text, voice)) - set(COMMANDS), text)
+        for text, voice in zip(speech.FREE, speech.FLITE):  # free speech is not forced onto a command
+            words = " ".join(heard(text, voice)).split()
+            self.assertGreater(len(set(words) & set(text.split())), len(text.split()) // 2, (text, words))
         first = speech.pcm(spoken("what apps are open"))
         recogniser.feed(first[:len(first) * 2 // 3])
         recogniser.drop()  # as on pause: nothing of the first utterance may reach the next final
