@@ -71,17 +71,13 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
     const hung = http.createServer(() => {});
     let heard = '';
     const foreign = http.createServer((req, res) => { heard += JSON.stringify(req.headers); res.end('<html>hello</html>'); });
-    const ports = { hung: await listening(hung), foreign: await listening(foreign) };
     const token = 'a'.repeat(64);
     const cases = [
-      ['nothing listening', JSON.stringify({ port: 1, token })],
-      ['a server that never answers', JSON.stringify({ port: ports.hung, token })],
-      ['a server that is not an agent', JSON.stringify({ port: ports.foreign, token })],
-      ['not JSON', '{"port": 12'],
-      ['wrong types', JSON.stringify({ port: '80', token: 5 })],
-      ['a symlink to /dev/zero', (file) => symlink('/dev/zero', file)],
-      ['a FIFO', (file) => execFileSync('mkfifo', [file])],
-      ['a huge sparse file', (file) => execFileSync('truncate', ['-s', '512M', file])],
+      ['nothing listening', JSON.stringify({ port: 1, token })], ['not JSON', '{"port": 12'],
+      ['a server that never answers', JSON.stringify({ port: await listening(hung), token })],
+      ['a server that is not an agent', JSON.stringify({ port: await listening(foreign), token })],
+      ['wrong types', JSON.stringify({ port: '80', token: 5 })], ['a symlink to /dev/zero', (file) => symlink('/dev/zero', file)],
+      ['a FIFO', (file) => execFileSync('mkfifo', [file])], ['a huge sparse file', (file) => execFileSync('truncate', ['-s', '512M', file])],
     ];
     try {
       for (const [name, content] of cases) {

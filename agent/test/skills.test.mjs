@@ -107,12 +107,6 @@ describe('opening', () => {
     const [argv0, ...args] = (await read('args')).split('\0').slice(0, -1);
     return { pid: Number(done.split('.')[0]), argv0, args, session: Number((await read('stat')).split(') ')[1].split(' ')[3]), fds: await read('fds') };
   }
-  // fd 40 is an extra pipe inherited without close-on-exec.
-  const respond = (args, cwd = AGENT_ROOT) => {
-    const stdio = ['ignore', 'pipe', 'inherit', ...new Array(37).fill('ignore'), 'pipe'];
-    const r = spawnSync(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'respond.mjs'), ...args], { env, cwd, stdio, encoding: 'utf8' });
-    return { code: r.status, stdout: r.stdout, doc: JSON.parse(r.stdout) };
-  };
 
   it('routes each kind of sentence to its skill, sees entries come and go, runs terminal entries in a terminal; shell syntax stays inert', async () => {
     const cases = [
@@ -146,10 +140,11 @@ describe('opening', () => {
     const cases = [[['open', 'rekorder'], 'Opened Rekorder'], [['12*89'], '1068', '/'], [[], 'Ask me something'],
       [['set a timer for 5 minutes'], 'Timers need the Ostrel agent running'], [['{"sentence": "x"}\n\u0007'], "I can't do that yet"],
       [['9'.repeat(100000)], 'That request is too long']];
-    for (const [args, title, cwd] of cases) {
-      const r = respond(args, cwd);
-      assert.deepEqual([r.code, r.stdout.indexOf('\n'), r.doc.lines.length, r.doc.lines[0].title, r.doc.keepOpen],
-        [0, r.stdout.length - 1, 1, title, false], args.join(' ').slice(0, 30));
+    const stdio = ['ignore', 'pipe', 'inherit', ...new Array(37).fill('ignore'), 'pipe']; // fd 40: a pipe left open across exec
+    for (const [args, title, cwd = AGENT_ROOT] of cases) {
+      const r = spawnSync(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'respond.mjs'), ...args], { env, cwd, stdio, encoding: 'utf8' });
+      const { lines, keepOpen } = JSON.parse(r.stdout);
+      assert.deepEqual([r.status, r.stdout.indexOf('\n'), lines.length, lines[0].title, keepOpen], [0, r.stdout.length - 1, 1, title, false], args[0]?.slice(0, 30));
     }
     const run = await nextRun();
     assert.deepEqual([run.args, run.session], [REC_ARGS, run.pid], 'not its argv, or not a session leader');

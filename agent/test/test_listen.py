@@ -15,10 +15,12 @@ from phrases import COMMANDS
 
 
 def setUpModule():
-    global tmp, recogniser
+    global tmp, recogniser, two
     tmp = tempfile.TemporaryDirectory()
     unittest.addModuleCleanup(tmp.cleanup)
     recogniser = listen.Recogniser(listen.MODEL_DIR)
+    two = os.path.join(tmp.name, "two.wav")  # at 44.1 kHz in stereo, so that the listener needs sox for it
+    subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", two], check=True)
 
 
 def spoken(text, voice="slt"):
@@ -83,15 +85,9 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
         self.send(proc, *commands)
         return [json.loads(l) for l in proc.stdout.read().splitlines()], proc.wait(timeout=60)
 
-    def recording(self):
-        wav = os.path.join(tmp.name, "two.wav")
-        if not os.path.exists(wav):  # at 44.1 kHz in stereo, so that the listener needs sox for it
-            subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", wav], check=True)
-        return wav
-
     def test_pause_resume_quit_and_the_microphone(self):
         # Commands are taken in order before any audio, and nothing is heard while paused.
-        proc = self.start("pause", "hello", OSTREL_LISTEN_WAV=self.recording())
+        proc = self.start("pause", "hello", OSTREL_LISTEN_WAV=two)
         self.assertEqual(self.line(proc), {"event": "error", "text": "unknown command: hello"})
         self.assertEqual(self.finals(self.send(proc, "resume"), 2), ["left half", "how is my battery"])
         self.assertEqual(self.end(proc, "resume", "pause", "quit"), ([], 0))
@@ -103,7 +99,7 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
     def test_ends_without_leaving_a_process_behind(self):
         for how in ("quit", "SIGTERM", "closed input"):
             with self.subTest(how=how):
-                proc = self.start(OSTREL_LISTEN_WAV=self.recording())
+                proc = self.start(OSTREL_LISTEN_WAV=two)
                 self.assertEqual(self.line(proc)["event"], "partial")
                 with open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)) as f:
                     worker = int(f.read().split()[0])

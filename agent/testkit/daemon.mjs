@@ -39,7 +39,6 @@ export function spawnDaemon(home, env = {}) {
     env: childEnv({ HOME: home, ...env }), stdio: ['ignore', 'ignore', 'pipe'],
   });
   live.add(child);
-  child.once('exit', () => live.delete(child));
   let log = '';
   child.stderr.setEncoding('utf8');
   const ready = new Promise((resolve) => {
