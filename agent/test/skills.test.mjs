@@ -1,5 +1,4 @@
-// The skills that read the machine, against throw-away desktop entries,
-// power-supply trees and broken X11 helpers.
+// Skills that read the machine, against throw-away desktop entries, power supplies and X11 helpers.
 
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -71,7 +70,6 @@ it('splits Exec lines as the desktop entry format quotes them', () => {
   ];
   for (const [raw, argv] of cases) assert.deepEqual(splitExec(raw), argv, raw);
 });
-
 it('shows entries by folder order, locale, desktop, TryExec and visibility, and ranks names forgivingly', async () => {
   const { apps } = await scanApplications(env);
   assert.deepEqual(names(apps), ['Console Thing', 'Firefox', 'Firewall Config', 'Home Shadow', 'LibreOffice Calc', 'LibreOffice Writer',
@@ -97,14 +95,13 @@ it('shows entries by folder order, locale, desktop, TryExec and visibility, and 
 });
 
 describe('opening', () => {
-  const seen = new Set();
   const title = async (sentence) => (await rows(sentence, env)).map(([t]) => t);
-  const unseen = async () => (await readdir(runs())).filter((f) => f.endsWith('.args') && !seen.has(f));
+  const unseen = async () => (await readdir(runs())).filter((f) => f.endsWith('.args'));
   async function nextRun() {
     const [done] = await waitFor(async () => { const found = await unseen(); return found.length && found; }, 'the launched program');
-    seen.add(done);
     const read = (ext) => readFile(path.join(runs(), done.replace('args', ext)), 'utf8');
     const [argv0, ...args] = (await read('args')).split('\0').slice(0, -1);
+    await rm(path.join(runs(), done));
     return { pid: Number(done.split('.')[0]), argv0, args, session: Number((await read('stat')).split(') ')[1].split(' ')[3]), fds: await read('fds') };
   }
 
@@ -134,7 +131,6 @@ describe('opening', () => {
     await rm(path.join(root, 'bin', 'x-terminal-emulator'));
     assert.deepEqual(await rows('open console thing', { ...env, PATH: path.join(root, 'bin') }), [["Can't open Console Thing", 'it runs in a terminal and no terminal emulator is installed']]);
   });
-
   it('the reply script answers anything with one line and status 0 from any folder, starting the entry in its own session'
     + ' with its argv and passing on no descriptor it was given', async () => {
     const cases = [[['open', 'rekorder'], 'Opened Rekorder'], [['12*89'], '1068', '/'], [[], 'Ask me something'],
@@ -152,7 +148,6 @@ describe('opening', () => {
     await assert.rejects(access(path.join(root, 'PWNED')));
   });
 });
-
 it('reports every battery in the power-supply tree', async () => {
   const cases = [
     [{ AC: { type: 'Mains' }, BAT0: { type: 'Battery', capacity: '87', status: 'Discharging', energy_now: '30000000', energy_full: '50000000', power_now: '12000000' } },
@@ -165,16 +160,13 @@ it('reports every battery in the power-supply tree', async () => {
     [{ AC: { type: 'Mains' } }, [['No battery found', 'this machine runs on mains power']]],
     [null, [['No battery found', 'this machine reports no power supplies']]],
   ];
-  for (const [tree, expected] of cases) {
-    const dir = await tempDir();
-    const supply = tree ? await plant(dir, tree) : path.join(dir, 'none');
+  for (const [i, [tree, expected]] of cases.entries()) {
+    const supply = tree ? await plant(path.join(root, `power${i}`), tree) : path.join(root, 'none');
     assert.deepEqual(await rows('how is my battery', { OSTREL_AGENT_POWER_SUPPLY: supply }), expected, JSON.stringify(tree)?.slice(0, 80));
-    await removeDir(dir);
   }
 });
-
 it('gives a clear row for each way X11 or its helpers can fail, leaving no helper running', async () => {
-  const dir = await tempDir();
+  const dir = path.join(root, 'x11');
   const xprop = (body) => ({ xprop: `#!/bin/sh\nPATH=${process.env.PATH}\n${body}\n` });
   await plant(dir, {
     hang: xprop('exec sleep 60'), flood: xprop('exec yes "_NET_CLIENT_LIST: window id # 0x1, 0x2, 0x3"'),
@@ -193,5 +185,4 @@ it('gives a clear row for each way X11 or its helpers can fail, leaving no helpe
     }
     assert.equal(spawnSync('pgrep', ['-P', String(process.pid)]).status, 1, `${JSON.stringify(env)} left a helper running`);
   }
-  await removeDir(dir);
 });

@@ -1,5 +1,4 @@
-"""Recordings for the listener's tests and benchmark, made with flite and
-espeak-ng on the spot (nothing recorded is kept in the tree)."""
+"""Recordings made on the spot with flite or espeak-ng for the listener's tests and benchmark."""
 
 import os
 import subprocess
@@ -31,9 +30,3 @@ def pcm(path):
     """The recording as raw 16 kHz mono 16-bit little-endian samples."""
     return subprocess.run(["sox", path, "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer", "-L", "-"],
                           check=True, capture_output=True).stdout
-
-
-def recognise(recogniser, samples):
-    """Every final the recogniser gives for raw samples fed in 100 ms chunks."""
-    events = [e for i in range(0, len(samples), 3200) for e in recogniser.feed(samples[i:i + 3200])]
-    return [t for e, t in events + list(recogniser.finish()) if e == "final"]

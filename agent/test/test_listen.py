@@ -29,7 +29,10 @@ def spoken(text, voice="slt"):
 
 
 def heard(text, voice="slt"):
-    return speech.recognise(recogniser, speech.pcm(spoken(text, voice)))
+    """Every final for the recording fed to the recogniser in 100 ms chunks."""
+    samples = speech.pcm(spoken(text, voice))
+    events = [e for i in range(0, len(samples), 3200) for e in recogniser.feed(samples[i:i + 3200])]
+    return [t for e, t in events + list(recogniser.finish()) if e == "final"]
 
 
 def folder_with(files):
@@ -91,7 +94,6 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
         self.assertEqual(self.line(proc), {"event": "error", "text": "unknown command: hello"})
         self.assertEqual(self.finals(self.send(proc, "resume"), 2), ["left half", "how is my battery"])
         self.assertEqual(self.end(proc, "resume", "pause", "quit"), ([], 0))
-        # From a microphone that records "maximize", then nothing for a minute.
         arecord = folder_with({"arecord": "#!/bin/sh\nsox '%s' -t raw -r 16000 -c 1 -b 16 -e signed-integer -L -; exec sleep 60\n"
                                % spoken("maximize", "rms")})
         self.assertEqual(self.finals(self.start(PATH=arecord + os.pathsep + os.environ["PATH"]), 1), ["maximize"])
@@ -115,7 +117,6 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
         cases = (  # environment, start of the error line, whether the listener stays, error lines once resumed
             ({"OSTREL_LISTEN_WAV": "/nonexistent.wav"}, "unreadable audio: /nonexistent.wav", True, 1),
             ({"OSTREL_LISTEN_WAV": os.path.join(folder_with({"a.wav": "RIFF and no more"}), "a.wav")}, "unreadable audio: ", True, 1),
-            # A microphone that failed is tried again on resume.
             ({"PATH": folder_with({})}, "no microphone: neither arecord nor parec is installed", True, 2),
             ({"PATH": folder_with({"arecord": no_card})},
              "no microphone: arecord: arecord: main:831: audio open error: No such file or directory", True, 2),

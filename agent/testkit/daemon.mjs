@@ -32,12 +32,12 @@ export async function stopChild(child, signal = 'SIGTERM') {
   const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
   return exited(child).finally(() => clearTimeout(timer));
 }
+export const stopAll = () => Promise.all([...live].map((child) => stopChild(child, 'SIGKILL')));
 
 // ready: { started: true } once the daemon listens, or the exit status if it quits first.
-export function spawnDaemon(home, env = {}) {
-  const child = spawn(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs')], {
-    env: childEnv({ HOME: home, ...env }), stdio: ['ignore', 'ignore', 'pipe'],
-  });
+export function spawnDaemon(home) {
+  const daemon = path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs');
+  const child = spawn(process.execPath, [daemon], { env: childEnv({ HOME: home }), stdio: ['ignore', 'ignore', 'pipe'] });
   live.add(child);
   let log = '';
   child.stderr.setEncoding('utf8');
@@ -52,9 +52,9 @@ export function spawnDaemon(home, env = {}) {
   return { child, ready, stderr: () => log };
 }
 
-export async function startDaemon(env = {}) {
+export async function startDaemon() {
   const home = await tempDir();
-  const spawned = spawnDaemon(home, env);
+  const spawned = spawnDaemon(home);
   if (!(await spawned.ready).started) throw new Error(`daemon did not start:\n${spawned.stderr()}`);
   const { port, token } = await readDaemonFile(daemonFileIn(home));
   const call = (options) => request(port, { token, ...options });
