@@ -1,5 +1,4 @@
-// Pure logic called directly: the calculator, dictated numbers and
-// operators, timer sentences and the task registry's bookkeeping.
+// Pure logic: the calculator, dictated arithmetic, timer sentences and the task registry.
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
@@ -8,7 +7,7 @@ import { spokenToExpression } from '../ostrel/skills/spoken.mjs';
 import { timerSkill } from '../ostrel/skills/timer.mjs';
 import { TaskRegistry } from '../ostrel/tasks.mjs';
 
-test('calculates with the usual precedence, shows what it read and reads back what it prints', () => {
+test('calculates with the usual precedence, shows what it read, reads back what it prints and says what is wrong', () => {
   const cases = [
     ['2+3*4', '14', '2 + 3 × 4'], ['(2+3)*4', '20', '(2 + 3) × 4'], ['10-4-3', '3', '10 − 4 − 3'],
     ['2^3^2', '512', '2 ^ 3 ^ 2'], ['2**10', '1024', '2 ^ 10'], ['-2^2', '-4', '−2 ^ 2'], ['2^-1', '0.5', '2 ^ −1'],
@@ -20,37 +19,30 @@ test('calculates with the usual precedence, shows what it read and reads back wh
     assert.deepEqual([r.ok, r.result, r.shown], [true, result, shown], `${input}: ${r.error}`);
     assert.equal(calculate(result).result, result, `${input} printed ${result}`);
   }
-});
-
-test('says what is wrong with an expression it cannot calculate', () => {
-  const cases = [
+  const wrong = [
     ['12**', /missing a number at the end/i], ['(3', /missing “\)”/i], ['3)', /unmatched/i], ['*3', /unexpected “\*”/i],
     ['3 4', /missing an operator before 4/i], ['1/0', /divide by zero/i], ['5 % 0', /remainder by zero/i],
     ['10^400', /too large/i], ['1e400', /too large/i], ['(-8)^(1/3)', /not a real number/i], ['2 & 3', /unexpected “&”/i],
     ['   ', /nothing to calculate/i], [null, /nothing to calculate/i],
     [`${'('.repeat(120)}1${')'.repeat(120)}`, /too deeply nested/i], ['1+'.repeat(200), /too long/i],
   ];
-  for (const [input, message] of cases) assert.match(calculate(input).error, message, String(input));
+  for (const [input, message] of wrong) assert.match(calculate(input).error, message, String(input));
   assert.deepEqual(arithmeticSkill('1/0').lines, [{ title: "Can't calculate that", subtitle: "Can't divide by zero: 1 ÷ 0" }]);
   assert.equal(arithmeticSkill('hello'), null);
 });
-
 test('turns dictated arithmetic into an expression and leaves other sentences alone', () => {
   const cases = [
-    ['twelve times eighty nine', '12 * 89'], ["what's 2 + 2?", '2 + 2'], ['ten to the power of three', '10 ^ 3'],
-    ['seven point five minus two', '7.5 - 2'], ['point five times four', '0.5 * 4'], ['nine squared', '9 ^ 2'],
+    ['twelve times eighty nine', '12 * 89'], ["what's 2 + 2?", '2 + 2'], ['seven point five minus two', '7.5 - 2'],
     ['one million two hundred thousand and five', '1200005'], ['a hundred and twenty-three', '123'], ['5 million plus 1', '5000000 + 1'],
     ['calculate 1,000 * 3', '1000 * 3'], ['what is zero', '0'], ['twelve eighty nine', '12 89'], ['what is 0x10', '0x10'],
-    ['point', null], ['seven point', null], ['what is', null], ['process.exit(1)', null], ['2 apples', null],
+    ['point', null], ['seven point', null], ['what is', null], ['process.exit(1)', null],
   ];
   for (const [spoken, expression] of cases) assert.equal(spokenToExpression(spoken), expression, spoken);
 });
-
 test('reads timer and reminder sentences, refusing what it cannot keep', () => {
   const cases = [
     ['timer 5m', 'Timer for 5 minutes'], ['set a timer for one hour thirty minutes', 'Timer for 1 hour 30 minutes'],
     ['timer for 1 hour and 1 minute', 'Timer for 1 hour 1 minute'], ['timer for half an hour', 'Timer for 30 minutes'],
-    ['timer 1.5 hours', 'Timer for 1 hour 30 minutes'], ['twenty five second timer', 'Timer for 25 seconds'],
     ['set a timer for an hour and a half', 'Timer for 1 hour 30 minutes'], ['timer for one and a half hours', 'Timer for 1 hour 30 minutes'],
     ['timer for a quarter of an hour', 'Timer for 15 minutes'], ['timer for 1e3 seconds', 'Timer for 16 minutes 40 seconds'],
     ['timer for 0x10 seconds', 'Didn’t understand “0x10 seconds”'], ['set a timer for five', 'Didn’t understand “5”'],
@@ -72,7 +64,6 @@ test('reads timer and reminder sentences, refusing what it cannot keep', () => {
     tasks.stopAll();
   }
 });
-
 test('the task registry keeps a bounded number of finished tasks and lets them age out, never running ones', () => {
   const registry = new TaskRegistry({ maxRunning: 50, keepFinished: 2 });
   const start = (title) => registry.startTimed({ title, durationMs: 60000, doneOutcome: 'x' }).task.id;

@@ -1,5 +1,4 @@
-"""Recordings for the listener's tests and benchmark, made with flite and
-espeak-ng on the spot (nothing recorded is kept in the tree)."""
+"""Recordings made on the spot with flite or espeak-ng for the listener's tests and benchmark."""
 
 import os
 import subprocess
@@ -10,10 +9,7 @@ OSTREL = os.path.join(os.path.dirname(HERE), "ostrel")
 sys.path.insert(0, OSTREL)
 LISTENER = os.path.join(OSTREL, "listen.py")
 
-# Four flite voices (16 kHz) and espeak-ng (22 kHz formant synthesis, which
-# the acoustic model fits badly: the benchmark shows it apart).
-FLITE = ("slt", "kal16", "rms", "awb")
-VOICES = FLITE + ("espeak",)
+FLITE = ("slt", "kal16", "rms", "awb")  # 16 kHz, like the acoustic model
 
 FREE = ("the weather is nice today", "i would like a cup of coffee", "please call my mother tonight", "read me the latest news",
         "open the door for the children", "we need more milk and bread", "the meeting starts at noon",
@@ -34,20 +30,3 @@ def pcm(path):
     """The recording as raw 16 kHz mono 16-bit little-endian samples."""
     return subprocess.run(["sox", path, "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e", "signed-integer", "-L", "-"],
                           check=True, capture_output=True).stdout
-
-
-def word_errors(reference, heard):
-    """Word-level edit distance between what was said and what was heard."""
-    a, b = reference.split(), heard.split()
-    row = list(range(len(b) + 1))
-    for i, wa in enumerate(a, 1):
-        prev, row[0] = row[0], i
-        for j, wb in enumerate(b, 1):
-            prev, row[j] = row[j], min(row[j] + 1, row[j - 1] + 1, prev + (wa != wb))
-    return row[len(b)]
-
-
-def recognise(recogniser, samples):
-    """Every final the recogniser gives for raw samples fed in 100 ms chunks."""
-    events = [e for i in range(0, len(samples), 3200) for e in recogniser.feed(samples[i:i + 3200])]
-    return [t for e, t in events + list(recogniser.finish()) if e == "final"]

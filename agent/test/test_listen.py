@@ -1,6 +1,5 @@
-"""The speech listener, over recordings made with flite at test time. Run by
-the listener's interpreter: agent/voice/.venv/bin/python -m unittest
-discover -s agent/test -p 'test_*.py'"""
+"""The speech listener over flite recordings, run by its own interpreter:
+agent/voice/.venv/bin/python -m unittest discover -s agent/test -p 'test_*.py'"""
 
 import json
 import os
@@ -16,10 +15,12 @@ from phrases import COMMANDS
 
 
 def setUpModule():
-    global tmp, recogniser
+    global tmp, recogniser, two
     tmp = tempfile.TemporaryDirectory()
     unittest.addModuleCleanup(tmp.cleanup)
     recogniser = listen.Recogniser(listen.MODEL_DIR)
+    two = os.path.join(tmp.name, "two.wav")  # at 44.1 kHz in stereo, so that the listener needs sox for it
+    subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", two], check=True)
 
 
 def spoken(text, voice="slt"):
@@ -28,7 +29,10 @@ def spoken(text, voice="slt"):
 
 
 def heard(text, voice="slt"):
-    return speech.recognise(recogniser, speech.pcm(spoken(text, voice)))
+    """Every final for the recording fed to the recogniser in 100 ms chunks."""
+    samples = speech.pcm(spoken(text, voice))
+    events = [e for i in range(0, len(samples), 3200) for e in recogniser.feed(samples[i:i + 3200])]
+    return [t for e, t in events + list(recogniser.finish()) if e == "final"]
 
 
 def folder_with(files):
@@ -38,7 +42,7 @@ def folder_with(files):
         os.makedirs(os.path.dirname(os.path.join(path, name)), exist_ok=True)
         with open(os.path.join(path, name), "w") as f:
             f.write(text)
-        os.chmod(os.path.join(path, name), 0o755 if text.startswith("#!") else 0o644)
+        os.chmod(f.name, 0o755 if text.startswith("#!") else 0o644)
     return path
 
 
@@ -47,10 +51,9 @@ class Recognition(unittest.TestCase):
         for i, text in enumerate(COMMANDS):
             with self.subTest(text=text):
                 self.assertEqual(heard(text, speech.FLITE[i % len(speech.FLITE)]), [text])
-        # Free speech is not forced onto a command.
-        pairs = [(t, " ".join(heard(t, v))) for t, v in zip(speech.FREE, speech.FLITE)]
-        errors = sum(speech.word_errors(t, h) for t, h in pairs)
-        self.assertLess(errors / sum(len(t.split()) for t, _ in pairs), 0.35, pairs)
+        for text, voice in zip(speech.FREE, speech.FLITE):  # free speech is not forced onto a command
+            words = " ".join(heard(text, voice)).split()
+            self.assertGreater(len(set(words) & set(text.split())), len(text.split()) // 2, (text, words))
         first = speech.pcm(spoken("what apps are open"))
         recogniser.feed(first[:len(first) * 2 // 3])
         recogniser.drop()  # as on pause: nothing of the first utterance may reach the next final
@@ -58,7 +61,6 @@ class Recognition(unittest.TestCase):
 
 
 class Process(unittest.TestCase):  # listen.py as the palette runs it: command lines in, JSON lines out
-
     def start(self, *commands, **env):
         env = dict({k: v for k, v in os.environ.items() if k != "OSTREL_LISTEN_WAV"}, **env)
         proc = subprocess.Popen([sys.executable, speech.LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
@@ -86,19 +88,12 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
         self.send(proc, *commands)
         return [json.loads(l) for l in proc.stdout.read().splitlines()], proc.wait(timeout=60)
 
-    def recording(self):
-        wav = os.path.join(tmp.name, "two.wav")
-        if not os.path.exists(wav):  # at 44.1 kHz in stereo, so that the listener needs sox for it
-            subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", wav], check=True)
-        return wav
-
     def test_pause_resume_quit_and_the_microphone(self):
         # Commands are taken in order before any audio, and nothing is heard while paused.
-        proc = self.start("pause", "hello", OSTREL_LISTEN_WAV=self.recording())
+        proc = self.start("pause", "hello", OSTREL_LISTEN_WAV=two)
         self.assertEqual(self.line(proc), {"event": "error", "text": "unknown command: hello"})
         self.assertEqual(self.finals(self.send(proc, "resume"), 2), ["left half", "how is my battery"])
         self.assertEqual(self.end(proc, "resume", "pause", "quit"), ([], 0))
-        # From a microphone that records "maximize", then nothing for a minute.
         arecord = folder_with({"arecord": "#!/bin/sh\nsox '%s' -t raw -r 16000 -c 1 -b 16 -e signed-integer -L -; exec sleep 60\n"
                                % spoken("maximize", "rms")})
         self.assertEqual(self.finals(self.start(PATH=arecord + os.pathsep + os.environ["PATH"]), 1), ["maximize"])
@@ -106,7 +101,7 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
     def test_ends_without_leaving_a_process_behind(self):
         for how in ("quit", "SIGTERM", "closed input"):
             with self.subTest(how=how):
-                proc = self.start(OSTREL_LISTEN_WAV=self.recording())
+                proc = self.start(OSTREL_LISTEN_WAV=two)
                 self.assertEqual(self.line(proc)["event"], "partial")
                 with open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)) as f:
                     worker = int(f.read().split()[0])
@@ -122,7 +117,6 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
         cases = (  # environment, start of the error line, whether the listener stays, error lines once resumed
             ({"OSTREL_LISTEN_WAV": "/nonexistent.wav"}, "unreadable audio: /nonexistent.wav", True, 1),
             ({"OSTREL_LISTEN_WAV": os.path.join(folder_with({"a.wav": "RIFF and no more"}), "a.wav")}, "unreadable audio: ", True, 1),
-            # A microphone that failed is tried again on resume.
             ({"PATH": folder_with({})}, "no microphone: neither arecord nor parec is installed", True, 2),
             ({"PATH": folder_with({"arecord": no_card})},
              "no microphone: arecord: arecord: main:831: audio open error: No such file or directory", True, 2),

@@ -1,6 +1,5 @@
-// Window skills against a real X server and window manager. They move the
-// active window, so they run only inside a private session:
-//   OSTREL_AGENT_X11=1 tests/xvfb-session.sh node --test agent/test/x11.test.mjs
+// Window skills against a real X server and window manager, which they move
+// windows on: OSTREL_AGENT_X11=1 tests/xvfb-session.sh node --test agent/test/x11.test.mjs
 
 import { describe, it, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -39,7 +38,6 @@ describe('window skills on a real X server', { skip: process.env.OSTREL_AGENT_X1
   }
 
   it('lists windows and moves the one beneath the palette panel, never the panel', async () => {
-    assert.ok(process.env.DISPLAY, 'DISPLAY is not set: run under tests/xvfb-session.sh');
     assert.deepEqual([...await ask('what apps are open'), ...await ask('left half')],
       [['No windows are open', 'nothing but the desktop'], ['No window to move', 'open a window first']]);
     const [notes, editor, panel] = [windows.notes, windows.editor] = [await open('notes', 'Shopping list'), await open('editor', 'Editor'), await open('ostrel', 'Ostrel panel')];
@@ -69,7 +67,6 @@ describe('window skills on a real X server', { skip: process.env.OSTREL_AGENT_X1
       return Math.abs(x + w / 2 - (ax + aw / 2)) <= 1 && Math.abs(y + h / 2 - (ay + ah / 2)) <= 1 && w < aw;
     }, 'a centered window');
   });
-
   it('switches to the window named by title or class, on its desktop, never the panel', async () => {
     const { notes, editor } = windows;
     const panel = await open('ostrel', 'Shopping');

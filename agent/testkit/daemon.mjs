@@ -1,5 +1,4 @@
-// Real agent daemons for tests: each a child process with its own throw-away
-// HOME, reached over loopback HTTP.
+// Real agent daemons for tests, each with its own throw-away HOME.
 
 import { spawn } from 'node:child_process';
 import { mkdtemp, rm } from 'node:fs/promises';
@@ -14,8 +13,7 @@ export const tempDir = (prefix = 'ostrel-test-') => mkdtemp(path.join(os.tmpdir(
 export const removeDir = (dir) => rm(dir, { recursive: true, force: true });
 export const daemonFileIn = (home) => path.join(home, '.ostrel', 'daemon.json');
 
-// process.env without what would reach a real desktop; an override of
-// undefined removes the variable.
+// process.env without what would reach a real desktop; undefined removes a variable.
 export function childEnv(overrides = {}) {
   const env = { ...process.env, DISPLAY: undefined, OSTREL_AGENT_POWER_SUPPLY: undefined, ...overrides };
   return Object.fromEntries(Object.entries(env).filter(([, value]) => value !== undefined));
@@ -34,15 +32,13 @@ export async function stopChild(child, signal = 'SIGTERM') {
   const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
   return exited(child).finally(() => clearTimeout(timer));
 }
+export const stopAll = () => Promise.all([...live].map((child) => stopChild(child, 'SIGKILL')));
 
-// ready resolves with { started: true } once the daemon says it listens, or
-// with the exit status when it quits first.
-export function spawnDaemon(home, env = {}) {
-  const child = spawn(process.execPath, [path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs')], {
-    env: childEnv({ HOME: home, ...env }), stdio: ['ignore', 'ignore', 'pipe'],
-  });
+// ready: { started: true } once the daemon listens, or the exit status if it quits first.
+export function spawnDaemon(home) {
+  const daemon = path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs');
+  const child = spawn(process.execPath, [daemon], { env: childEnv({ HOME: home }), stdio: ['ignore', 'ignore', 'pipe'] });
   live.add(child);
-  child.once('exit', () => live.delete(child));
   let log = '';
   child.stderr.setEncoding('utf8');
   const ready = new Promise((resolve) => {
@@ -56,9 +52,9 @@ export function spawnDaemon(home, env = {}) {
   return { child, ready, stderr: () => log };
 }
 
-export async function startDaemon(env = {}) {
+export async function startDaemon() {
   const home = await tempDir();
-  const spawned = spawnDaemon(home, env);
+  const spawned = spawnDaemon(home);
   if (!(await spawned.ready).started) throw new Error(`daemon did not start:\n${spawned.stderr()}`);
   const { port, token } = await readDaemonFile(daemonFileIn(home));
   const call = (options) => request(port, { token, ...options });
@@ -67,20 +63,16 @@ export async function startDaemon(env = {}) {
   return { home, port, token, ...spawned, request: call, ask, stop };
 }
 
-// One HTTP request with full control over headers: host false sends no Host,
-// token undefined sends no token.
-export function request(port, { method = 'GET', path: urlPath = '/', token, host, headers = {}, body, json } = {}) {
+// host false sends no Host header, token undefined no token.
+export function request(port, { method = 'GET', path: urlPath = '/', token, host, body, json } = {}) {
   return new Promise((resolve, reject) => {
-    const all = { ...headers, ...(token !== undefined && { 'x-ostrel-token': token }), ...(host !== false && { host: host ?? `127.0.0.1:${port}` }) };
-    const req = http.request({ host: '127.0.0.1', port, method, path: urlPath, headers: all, setHost: false, agent: false, timeout: 10000 }, (res) => {
-      const chunks = [];
-      res.on('data', (c) => chunks.push(c));
-      res.on('end', () => {
-        const text = Buffer.concat(chunks).toString('utf8');
-        req.destroy(); // the server may still be refusing the rest of a large body
-        resolve({ status: res.statusCode, text, json: /^[[{]/.test(text) ? JSON.parse(text) : undefined });
-      });
-    });
+    const all = { ...(token !== undefined && { 'x-ostrel-token': token }), ...(host !== false && { host: host ?? `127.0.0.1:${port}` }) };
+    const options = { host: '127.0.0.1', port, method, path: urlPath, headers: all, setHost: false, agent: false, timeout: 10000 };
+    const req = http.request(options, (res) => res.toArray().then((chunks) => {
+      const text = Buffer.concat(chunks).toString('utf8');
+      req.destroy(); // the server may still be refusing the rest of a large body
+      resolve({ status: res.statusCode, text, json: /^[[{]/.test(text) ? JSON.parse(text) : undefined });
+    }).catch(reject));
     req.on('timeout', () => req.destroy(new Error('request timed out')));
     req.on('error', reject);
     req.end(json === undefined ? body : JSON.stringify(json));
