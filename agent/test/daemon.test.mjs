@@ -45,6 +45,7 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
       });
     }
   });
+
   it('never doubles a live daemon, and leaves alone a file naming another one', async () => {
     await withHome(async (home, start) => {
       const daemons = [start(), start(), start(), start()];
@@ -63,6 +64,7 @@ describe('daemon start-up and shutdown', { timeout: 120000 }, () => {
       assert.deepEqual(await readDoc(home), other);
     });
   });
+
   it('replaces a stale file, whatever it points at, never handing the token to whoever holds its port', async () => {
     const hung = http.createServer(() => {});
     let heard = '';
@@ -141,6 +143,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
     // All of 127/8 is loopback; only a socket bound to 127.0.0.1 itself refuses 127.0.0.2.
     assert.equal((await raw(port, '', { host: '127.0.0.2' })).how, 'ECONNREFUSED');
   });
+
   it('refuses oversized bodies before reading them: no 100 Continue, and the connection closes', async () => {
     const { port, token } = daemon;
     const cases = [
@@ -163,6 +166,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
     for (let i = 0; i < 5; i += 1) assert.equal((await ask({ body: Buffer.alloc(10 * 1024 * 1024, 'x') })).status, 413);
     assert.equal((await ask({ json: { sentence: `2+2${' '.repeat(64 * 1024 - 20)}` } })).status, 200);
   });
+
   it('survives garbage, huge headers and clients that stall or quit, and never logs the token', async () => {
     const { port, token } = daemon;
     const twoHosts = `GET /tasks HTTP/1.1\r\nHost: 127.0.0.1:${port}\r\nHost: evil.example\r\nx-ostrel-token: ${token}\r\n\r\n`;
@@ -178,6 +182,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
     assert.match(daemon.stderr(), /POST \/ask 200 [\d.]+ms/);
     assert.ok(!daemon.stderr().includes(token), 'token written to the log');
   });
+
   it('cancels a task once, and limits how many timers run at once', async () => {
     const ids = [];
     for (let i = 0; i < 20; i += 1) ids.push((await daemon.ask(`set a timer for ${i + 1} minutes`)).lines[0].taskId);

@@ -30,6 +30,7 @@ test('calculates with the usual precedence, shows what it read, reads back what 
   assert.deepEqual(arithmeticSkill('1/0').lines, [{ title: "Can't calculate that", subtitle: "Can't divide by zero: 1 ÷ 0" }]);
   assert.equal(arithmeticSkill('hello'), null);
 });
+
 test('turns dictated arithmetic into an expression and leaves other sentences alone', () => {
   const cases = [
     ['twelve times eighty nine', '12 * 89'], ["what's 2 + 2?", '2 + 2'], ['seven point five minus two', '7.5 - 2'],
@@ -39,6 +40,7 @@ test('turns dictated arithmetic into an expression and leaves other sentences al
   ];
   for (const [spoken, expression] of cases) assert.equal(spokenToExpression(spoken), expression, spoken);
 });
+
 test('reads timer and reminder sentences, refusing what it cannot keep', () => {
   const cases = [
     ['timer 5m', 'Timer for 5 minutes'], ['set a timer for one hour thirty minutes', 'Timer for 1 hour 30 minutes'],
@@ -64,6 +66,7 @@ test('reads timer and reminder sentences, refusing what it cannot keep', () => {
     tasks.stopAll();
   }
 });
+
 test('the task registry keeps a bounded number of finished tasks and lets them age out, never running ones', () => {
   const registry = new TaskRegistry({ maxRunning: 50, keepFinished: 2 });
   const start = (title) => registry.startTimed({ title, durationMs: 60000, doneOutcome: 'x' }).task.id;

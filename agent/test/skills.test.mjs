@@ -70,6 +70,7 @@ it('splits Exec lines as the desktop entry format quotes them', () => {
   ];
   for (const [raw, argv] of cases) assert.deepEqual(splitExec(raw), argv, raw);
 });
+
 it('shows entries by folder order, locale, desktop, TryExec and visibility, and ranks names forgivingly', async () => {
   const { apps } = await scanApplications(env);
   assert.deepEqual(names(apps), ['Console Thing', 'Firefox', 'Firewall Config', 'Home Shadow', 'LibreOffice Calc', 'LibreOffice Writer',
@@ -131,6 +132,7 @@ describe('opening', () => {
     await rm(path.join(root, 'bin', 'x-terminal-emulator'));
     assert.deepEqual(await rows('open console thing', { ...env, PATH: path.join(root, 'bin') }), [["Can't open Console Thing", 'it runs in a terminal and no terminal emulator is installed']]);
   });
+
   it('the reply script answers anything with one line and status 0 from any folder, starting the entry in its own session'
     + ' with its argv and passing on no descriptor it was given', async () => {
     const cases = [[['open', 'rekorder'], 'Opened Rekorder'], [['12*89'], '1068', '/'], [[], 'Ask me something'],
@@ -148,6 +150,7 @@ describe('opening', () => {
     await assert.rejects(access(path.join(root, 'PWNED')));
   });
 });
+
 it('reports every battery in the power-supply tree', async () => {
   const cases = [
     [{ AC: { type: 'Mains' }, BAT0: { type: 'Battery', capacity: '87', status: 'Discharging', energy_now: '30000000', energy_full: '50000000', power_now: '12000000' } },
@@ -165,6 +168,7 @@ it('reports every battery in the power-supply tree', async () => {
     assert.deepEqual(await rows('how is my battery', { OSTREL_AGENT_POWER_SUPPLY: supply }), expected, JSON.stringify(tree)?.slice(0, 80));
   }
 });
+
 it('gives a clear row for each way X11 or its helpers can fail, leaving no helper running', async () => {
   const dir = path.join(root, 'x11');
   const xprop = (body) => ({ xprop: `#!/bin/sh\nPATH=${process.env.PATH}\n${body}\n` });

@@ -67,6 +67,7 @@ describe('window skills on a real X server', { skip: process.env.OSTREL_AGENT_X1
       return Math.abs(x + w / 2 - (ax + aw / 2)) <= 1 && Math.abs(y + h / 2 - (ay + ah / 2)) <= 1 && w < aw;
     }, 'a centered window');
   });
+
   it('switches to the window named by title or class, on its desktop, never the panel', async () => {
     const { notes, editor } = windows;
     const panel = await open('ostrel', 'Shopping');
