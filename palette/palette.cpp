@@ -330,8 +330,11 @@ void Palette::paintEvent(QPaintEvent *)
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (isVisible() && voiceEnabled())
-                    resumeListening();
+                if (!isVisible() || !voiceEnabled())
+                    return;
+                // Starting a listener waits for its clean-up to end.
+                x11::flush();
+                resumeListening();
             },
             Qt::QueuedConnection);
     }

@@ -111,6 +111,12 @@ bool watchFocusIn(QWidget *window, std::function<void()> focused)
     return true;
 }
 
+void flush()
+{
+    if (xcb_connection_t *connection = qtConnection())
+        xcb_flush(connection);
+}
+
 void markPanelWindow(QWidget *window)
 {
     xcb_connection_t *connection = qtConnection();

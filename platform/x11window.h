@@ -27,4 +27,8 @@ bool compositorRunning();
 // ends with the window. Returns false off X11, where nothing is watched.
 bool watchFocusIn(QWidget *window, std::function<void()> focused);
 
+// Sends what Qt has queued for the X server, such as a frame just painted,
+// before the caller blocks. Does nothing off X11.
+void flush();
+
 } // namespace ostrel::x11
