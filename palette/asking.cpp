@@ -31,26 +31,31 @@ void Palette::submit()
         return;
     // Whatever is still under way for an older goal is dropped when it ends.
     const quint64 generation = ++m_generation;
-    if (ReplyScript *old = m_asking) {
-        m_asking = nullptr;
-        old->disconnect(this);
-        old->stop();
-    }
+    endAsking();
     m_pinned = true;
     m_answerRows = {Result{goal, u"thinking\u2026"_s}};
     render();
     m_field->clear();
 
-    if (TarnBridge::daemon())
-        askDaemon(goal, generation);
+    if (const auto endpoint = TarnBridge::daemon())
+        askDaemon(*endpoint, goal, generation);
     else
         spawnAnswer(goal);
 }
 
-void Palette::askDaemon(const QString &goal, quint64 generation)
+void Palette::endAsking()
 {
-    const auto endpoint = TarnBridge::daemon();
-    agentlink::send(*endpoint, u"/ask"_s, QByteArrayLiteral("POST"), replies::askBody(goal),
+    if (ReplyScript *old = m_asking) {
+        m_asking = nullptr;
+        old->disconnect(this);
+        old->stop();
+    }
+}
+
+void Palette::askDaemon(const TarnBridge::DaemonEndpoint &endpoint, const QString &goal,
+                        quint64 generation)
+{
+    agentlink::send(endpoint, u"/ask"_s, QByteArrayLiteral("POST"), replies::askBody(goal),
                     m_settings.askTimeout, this,
                     [this, goal, generation](const agentlink::Reply &reply) {
                         if (generation != m_generation)
@@ -108,11 +113,7 @@ void Palette::spawnAnswer(const QString &goal)
         showMessage(u"Node was not found"_s, u"set OSTREL_NODE to its path"_s);
         return;
     }
-    if (ReplyScript *old = m_asking) {
-        m_asking = nullptr;
-        old->disconnect(this);
-        old->stop();
-    }
+    endAsking();
     auto *script = new ReplyScript(this);
     const quint64 generation = m_generation;
     connect(script, &ReplyScript::finished, this,

@@ -178,10 +178,11 @@ void Palette::present()
     }
     m_field->setFocus(Qt::ActiveWindowFocusReason);
     installMonitor();
-    m_orb->setListening(voiceEnabled() && m_listener);
+    const bool voice = voiceEnabled();
+    m_orb->setListening(voice && m_listener);
     // The listener starts or resumes once the panel has painted: a process
     // started now would take the processor from the first paint.
-    m_listenAfterPaint = voiceEnabled();
+    m_listenAfterPaint = voice;
 }
 
 void Palette::dismiss()
@@ -330,7 +331,7 @@ void Palette::paintEvent(QPaintEvent *)
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (!isVisible() || !voiceEnabled())
+                if (!isVisible())
                     return;
                 // Starting a listener waits for its clean-up to end.
                 x11::flush();

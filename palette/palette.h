@@ -24,6 +24,9 @@ class Listener;
 class OrbView;
 class ReplyScript;
 class ResultList;
+namespace TarnBridge {
+struct DaemonEndpoint;
+}
 
 // How long the palette waits on the agent, and where it finds the
 // interpreter; tests shorten the one and replace the other.
@@ -98,7 +101,6 @@ public:
     // on X11 the server's word, elsewhere Qt's activation.
     bool holdsKeyboard() const { return m_everKey; }
     bool pinned() const { return m_pinned; }
-    bool everKey() const { return m_everKey; }
 
 Q_SIGNALS:
     // The keyboard came to the shown panel (see holdsKeyboard()).
@@ -122,7 +124,10 @@ private:
     void showMessage(const QString &title, const QString &subtitle);
     void setRows(const Results &rows);
     void publishRows();
-    void askDaemon(const QString &goal, quint64 generation);
+    void askDaemon(const TarnBridge::DaemonEndpoint &endpoint, const QString &goal,
+                   quint64 generation);
+    // Ends the reply script under way, if any, unheard.
+    void endAsking();
     void pauseListening();
     void showVoiceChoice();
 
@@ -139,8 +144,6 @@ private:
     // When dictated text last arrived; absent is the distant past.
     std::optional<Clock::time_point> m_lastSpeech;
     bool m_everKey = false;
-    // Set by present() until the first paint after it.
-    bool m_listenAfterPaint = false;
     // On X11 the server's focus-in sets m_everKey, not Qt's activation:
     // shown again quickly, Qt reports the window active before the window
     // manager has given it the keyboard, and then reports the focus-out of
@@ -159,6 +162,8 @@ private:
     // Its output not yet ended by a line feed.
     transcript::LineSplitter m_pending;
     VoiceSettings m_voice = VoiceSettings::processDefaults();
+    // Set by present() until the first paint after it.
+    bool m_listenAfterPaint = false;
 
     // Without a compositor translucent corners show black, so the window is
     // shaped with the rounded mask instead.

@@ -70,12 +70,12 @@ private Q_SLOTS:
         QTest::keyClicks(field(), u"12*89"_s);
         m_palette->m_pinned = true;
         press(Qt::Key_Escape);
-        QVERIFY(!m_palette->isVisible() && !m_palette->pinned() && !m_palette->everKey() &&
+        QVERIFY(!m_palette->isVisible() && !m_palette->pinned() && !m_palette->holdsKeyboard() &&
                 !m_palette->m_monitor);
         showPalette();
         QCOMPARE(field()->text(), QString());
         QCOMPARE(list()->rowCount(), 2);
-        QVERIFY(field()->hasFocus() && m_palette->everKey() && m_palette->m_monitor);
+        QVERIFY(field()->hasFocus() && m_palette->holdsKeyboard() && m_palette->m_monitor);
 
         QTest::keyClicks(field(), u"how is my battery"_s);
         press(Qt::Key_A, Qt::ControlModifier);
