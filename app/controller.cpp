@@ -1,10 +1,10 @@
 #include "app/controller.h"
 
-#include "app/hotkey.h"
 #include "app/localmonitor.h"
-#include "app/log.h"
 #include "app/warmup.h"
 #include "palette/palette.h"
+#include "platform/hotkey.h"
+#include "platform/log.h"
 #include "platform/signaltrigger.h"
 #include "platform/x11keys.h"
 

@@ -1,6 +1,6 @@
 #include "app/localmonitor.h"
 
-#include "app/hotkey.h"
+#include "platform/hotkey.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

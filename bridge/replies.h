@@ -1,6 +1,6 @@
 #pragma once
 
-#include "palette/result.h"
+#include "bridge/result.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "platform/x11keys.h"
 
-#include "app/hotkey.h"
+#include "platform/hotkey.h"
 
 #include <QMetaObject>
 #include <QSocketNotifier>

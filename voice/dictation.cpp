@@ -1,9 +1,9 @@
 // Dictation: the speech listener that presenting the palette starts, pauses
 // and resumes, and the transcript it prints, which fills the field.
 
-#include "app/log.h"
 #include "bridge/tarnbridge.h"
 #include "palette/palette.h"
+#include "platform/log.h"
 #include "ui/orbview.h"
 #include "voice/listener.h"
 

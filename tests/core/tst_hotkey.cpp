@@ -1,4 +1,4 @@
-#include "app/hotkey.h"
+#include "platform/hotkey.h"
 #include "tests/testkit/testmain.h"
 
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "app/hotkey.h"
+#include "platform/hotkey.h"
 
 #include <QtGlobal>
 
