@@ -57,7 +57,7 @@ function closeInheritedDescriptors() {
 // Starts the program in its own session with nothing of the agent's but
 // the environment: no shell, standard streams on /dev/null, no other
 // descriptors.
-function startDetached([file, ...args], { env, cwd }) {
+export function startDetached([file, ...args], { env, cwd }) {
   closeInheritedDescriptors();
   return new Promise((resolve) => {
     let child;
