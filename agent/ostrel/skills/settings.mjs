@@ -243,16 +243,25 @@ function desktops(env) {
 async function schemeSkill({ dark }, env) {
   const mode = dark ? 'Dark mode' : 'Light mode';
   const de = desktops(env);
+  const scheme = dark ? 'prefer-dark' : 'prefer-light';
   const ways = [
     de.includes('KDE') && ['plasma-apply-colorscheme', [dark ? 'BreezeDark' : 'BreezeLight']],
     de.includes('XFCE') && ['xfconf-query', ['-c', 'xsettings', '-p', '/Net/ThemeName', '-s', dark ? 'Adwaita-dark' : 'Adwaita']],
-    ['gsettings', ['set', 'org.gnome.desktop.interface', 'color-scheme', dark ? 'prefer-dark' : 'default']],
+    ['gsettings', ['set', 'org.gnome.desktop.interface', 'color-scheme', scheme]],
   ].filter(Boolean);
   for (const [name, args] of ways) {
     const tool = await firstTool([name], env);
     if (!tool) continue;
     const r = await run(tool, args, env);
     if (!r.ok) return single(`Can't switch to ${mode.toLowerCase()}`, why(tool, r));
+    // Without a settings service to reach, gsettings keeps the value in
+    // its own memory and still exits 0: what a second one reads is what
+    // the desktop sees.
+    if (name === 'gsettings') {
+      const back = await run(tool, ['get', 'org.gnome.desktop.interface', 'color-scheme'], env);
+      if (!back.ok) return single(`Can't switch to ${mode.toLowerCase()}`, why(tool, back));
+      if (back.stdout.trim() !== `'${scheme}'`) return single(`Can't switch to ${mode.toLowerCase()}`, 'the desktop settings were not saved (no dconf session?)');
+    }
     return single(`${mode} on`, `${name} ${args.at(-1)}`);
   }
   return single(`${mode} can't be set here`, `none of ${ways.map(([name]) => name).join(', ')} is installed`);
