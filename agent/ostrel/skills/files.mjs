@@ -1,7 +1,8 @@
 // Finding and opening the user's files by a word of their name: "find my
 // resume", "where is budget.ods", "open the tax return", "show notes.txt in
-// the file manager". The recently used files come first, then the index of
-// the home folder and the user directories.
+// the file manager". Matches come from the recently used files and from an
+// index of the home folder and the user directories; a recently used file
+// goes first unless another matches clearly better.
 
 import { statSync, lstatSync, openSync, readSync, closeSync } from 'node:fs';
 import path from 'node:path';
@@ -15,6 +16,7 @@ import { userDirs, openWithDesktop } from './places.mjs';
 const MAX_ROWS = 8;
 const MAX_RECENT_BYTES = 4 * 1024 * 1024;
 const MAX_RECENT = 1000;
+const RECENT_BONUS = 15;
 // How long the first request waits for the index to be built; after that it
 // answers from what is listed so far.
 const FIRST_WAIT_MS = 1500;
@@ -135,11 +137,13 @@ export async function findFiles(query, env, limit = MAX_ROWS) {
   if (fromRecent.length === 0 && fromIndex.length === 0 && words.length === 1 && words[0].length >= 4) {
     fromRecent = recent.map((r) => ({ ...r, score: typoScore(r.lower, words[0]), recent: true })).filter((r) => r.score);
   }
-  fromRecent.sort((a, b) => b.score - a.score || b.time - a.time);
   const seen = new Set(fromRecent.map((r) => path.join(r.dir, r.name)));
   fromIndex = fromIndex.filter((h) => !seen.has(path.join(h.dir, h.name)));
+  // A recently used file goes before others that match about as well.
+  const rankOf = (h) => h.score + (h.recent ? RECENT_BONUS : 0);
+  const ranked = [...fromRecent, ...fromIndex].sort((a, b) => rankOf(b) - rankOf(a) || (b.time ?? 0) - (a.time ?? 0));
   const hits = [];
-  for (const hit of [...fromRecent, ...fromIndex]) {
+  for (const hit of ranked) {
     if (hits.length >= limit) break;
     const s = lstatSync(path.join(hit.dir, hit.name), { throwIfNoEntry: false });
     if (s) hits.push({ ...hit, isDir: s.isDirectory() });
