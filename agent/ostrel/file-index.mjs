@@ -26,18 +26,43 @@ export function wordsOf(text) {
   return String(text).toLowerCase().normalize('NFC').split(SEPARATORS).filter(Boolean);
 }
 
+const SEPARATOR_CHARS = ' \t-_.,()[]{}+';
+// Tokens worth a typo: words of three letters or more, not numbers.
+const TOKENS = /[^\n\s\-_.,()[\]{}+]{3,}/g;
+const MAX_VOCABULARY = 200000;
+const MAX_TYPO_WORDS = 8;
+
+// 0 when w is not in the name, 1 when it is, 2 when a word starts with it.
+function place(lower, w) {
+  let at = lower.indexOf(w);
+  if (at === -1) return 0;
+  for (; at !== -1; at = lower.indexOf(w, at + 1)) {
+    if (at === 0 || SEPARATOR_CHARS.includes(lower[at - 1])) return 2;
+  }
+  return 1;
+}
+
 // How well a lower-case file name matches the query words (all of which
-// must occur in it); 0 when it does not.
+// must occur in it); 0 when it does not. Cheap for the common case: most
+// names are scored without being split.
 export function scoreName(lower, words) {
-  for (const w of words) if (!lower.includes(w)) return 0;
-  const dot = lower.lastIndexOf('.');
-  const stem = dot > 0 ? lower.slice(0, dot) : lower;
-  const nameWords = stem.split(SEPARATORS).filter(Boolean);
+  let starts = true;
+  for (const w of words) {
+    const p = place(lower, w);
+    if (p === 0) return 0;
+    if (p === 1) starts = false;
+  }
+  if (!starts) return FILE_SCORE.substring;
+  if (!lower.startsWith(words[0])) return FILE_SCORE.words;
+  if (words.length === 1) {
+    const rest = lower.slice(words[0].length);
+    return rest === '' || (rest[0] === '.' && !rest.includes('.', 1)) ? FILE_SCORE.exact : FILE_SCORE.prefix;
+  }
   const query = words.join(' ');
-  if (nameWords.join(' ') === query || lower === query) return FILE_SCORE.exact;
-  const starts = words.every((w) => nameWords.some((n) => n.startsWith(w)));
-  if (starts && nameWords.join(' ').startsWith(query)) return FILE_SCORE.prefix;
-  return starts ? FILE_SCORE.words : FILE_SCORE.substring;
+  const dot = lower.lastIndexOf('.');
+  const stem = (dot > 0 ? lower.slice(0, dot) : lower).split(SEPARATORS).filter(Boolean).join(' ');
+  if (stem === query || lower.split(SEPARATORS).filter(Boolean).join(' ') === query) return FILE_SCORE.exact;
+  return stem.startsWith(query) ? FILE_SCORE.prefix : FILE_SCORE.words;
 }
 
 // A one-word query one or two edits from a word of the name.
@@ -58,6 +83,8 @@ export class FileIndex {
     this.maxNames = maxNames;
     this.folders = new Map(); // folder -> { names, lower, count, depth, subdirs, watcher }
     this.count = 0;
+    // Words of the names with how many folders use each, for typos.
+    this.vocabulary = new Map();
     this.truncated = false;
     this.dirty = new Set();
     this.unwatched = new Map(); // folder -> modification stamp, for when inotify is out of watches
@@ -70,6 +97,7 @@ export class FileIndex {
     this.closed = true;
     for (const rec of this.folders.values()) rec.watcher?.close();
     this.folders.clear();
+    this.vocabulary.clear();
     this.dirty.clear();
     this.unwatched.clear();
   }
@@ -89,11 +117,21 @@ export class FileIndex {
     }
   }
 
+  #words(lower, add) {
+    for (const word of new Set(lower.match(TOKENS))) {
+      if (/^\d+$/.test(word)) continue;
+      const n = (this.vocabulary.get(word) ?? 0) + (add ? 1 : -1);
+      if (n <= 0) this.vocabulary.delete(word);
+      else if (n > 1 || this.vocabulary.size < MAX_VOCABULARY) this.vocabulary.set(word, n);
+    }
+  }
+
   #drop(dir) {
     const rec = this.folders.get(dir);
     if (!rec) return;
     for (const sub of rec.subdirs) this.#drop(path.join(dir, sub));
     rec.watcher?.close();
+    this.#words(rec.lower, false);
     this.count -= rec.count;
     this.folders.delete(dir);
     this.unwatched.delete(dir);
@@ -118,7 +156,10 @@ export class FileIndex {
       watcher?.close();
       return [];
     }
-    if (old) this.count -= old.count;
+    if (old) {
+      this.count -= old.count;
+      this.#words(old.lower, false);
+    }
     const marked = entries.some((e) => TREE_MARKERS.includes(e.name));
     const names = [];
     const subdirs = new Set();
@@ -143,6 +184,7 @@ export class FileIndex {
     };
     this.folders.set(dir, rec);
     this.count += names.length;
+    this.#words(rec.lower, true);
     for (const sub of old?.subdirs ?? []) if (!subdirs.has(sub)) this.#drop(path.join(dir, sub));
     const walk = [];
     for (const sub of subdirs) {
@@ -186,32 +228,52 @@ export class FileIndex {
   search(words, limit = 20) {
     if (words.length === 0) return [];
     const longest = words.reduce((a, b) => (b.length > a.length ? b : a));
-    const hits = [];
-    for (const [dir, rec] of this.folders) {
-      for (let pos = rec.lower.indexOf(longest); pos !== -1;) {
-        const start = rec.lower.lastIndexOf('\n', pos) + 1;
-        const end = rec.lower.indexOf('\n', pos);
-        const score = scoreName(rec.lower.slice(start, end), words);
-        if (score) hits.push({ dir, name: rec.names.slice(start, end), score });
-        pos = rec.lower.indexOf(longest, end);
-      }
-    }
-    if (hits.length === 0 && words.length === 1 && longest.length >= 4) this.#typos(longest, hits);
-    hits.sort((a, b) => b.score - a.score || a.name.length - b.name.length || (a.dir < b.dir ? -1 : 1));
-    return hits.slice(0, limit);
+    let hits = this.#scan([longest], limit, (lower) => scoreName(lower, words));
+    if (hits.length === 0 && words.length === 1 && longest.length >= 4) hits = this.#typos(longest, limit);
+    return hits.map(({ dir, rec, start, end, score }) => ({ dir, name: rec.names.slice(start, end), score }));
   }
 
-  #typos(word, hits) {
-    const budget = word.length >= 7 ? 2 : 1;
+  // The best limit names holding any of the needles, best first: higher
+  // score, then shorter name, then folder. Only those are kept, and only the shown ones
+  // are cut out of their folder's string.
+  #scan(needles, limit, scoreOf) {
+    const top = [];
+    const worse = (score, length, dir, hit) => score < hit.score
+      || (score === hit.score && (length > hit.end - hit.start || (length === hit.end - hit.start && dir >= hit.dir)));
     for (const [dir, rec] of this.folders) {
-      let start = 1;
-      while (start < rec.lower.length) {
-        const end = rec.lower.indexOf('\n', start);
-        const lower = rec.lower.slice(start, end);
-        const score = typoScore(lower, word, budget);
-        if (score) hits.push({ dir, name: rec.names.slice(start, end), score });
-        start = end + 1;
+      const { lower } = rec;
+      const seen = needles.length > 1 ? new Set() : null;
+      for (const needle of needles) {
+        for (let pos = lower.indexOf(needle); pos !== -1;) {
+          const start = lower.lastIndexOf('\n', pos) + 1;
+          const end = lower.indexOf('\n', pos);
+          pos = lower.indexOf(needle, end);
+          if (seen?.has(start)) continue;
+          seen?.add(start);
+          const score = scoreOf(lower.slice(start, end), needle);
+          if (!score || (top.length === limit && worse(score, end - start, dir, top[limit - 1]))) continue;
+          let at = top.length;
+          while (at > 0 && !worse(score, end - start, dir, top[at - 1])) at -= 1;
+          top.splice(at, 0, { dir, rec, start, end, score });
+          if (top.length > limit) top.pop();
+        }
       }
     }
+    return top;
+  }
+
+  // Names with a word one or two edits from the query: the nearest words
+  // of the vocabulary, then the names in which a word starts with one.
+  #typos(word, limit) {
+    const budget = word.length >= 7 ? 2 : 1;
+    const near = new Map();
+    for (const token of this.vocabulary.keys()) {
+      if (Math.abs(token.length - word.length) > budget) continue;
+      const d = editDistance(word, token, budget);
+      if (d <= budget) near.set(token, d === 1 ? FILE_SCORE.typo1 : FILE_SCORE.typo2);
+    }
+    const needles = [...near.keys()].sort((a, b) => near.get(b) - near.get(a)).slice(0, MAX_TYPO_WORDS);
+    if (needles.length === 0) return [];
+    return this.#scan(needles, limit, (lower, needle) => (place(lower, needle) === 2 ? near.get(needle) : 0));
   }
 }
