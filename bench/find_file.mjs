@@ -10,21 +10,17 @@ import { mkdtemp, mkdir, writeFile, rm } from 'node:fs/promises';
 import { closeSync, openSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import v8 from 'node:v8';
-import vm from 'node:vm';
 import { answerSentence } from '../agent/ostrel/router.mjs';
 import { fileIndex } from '../agent/ostrel/skills/files.mjs';
 import { FileIndex } from '../agent/ostrel/file-index.mjs';
 import { runProgram } from '../agent/ostrel/run.mjs';
+import { gc, stats, timeMs } from './timing.mjs';
 
 const FILES = Math.max(1000, Math.min(1000000, Number(process.argv[2]) || 100000));
 const REQUESTS = Math.max(10, Math.min(10000, Number(process.argv[3]) || 200));
 const PER_FOLDER = 50;
 const TARGET_WARM_MS = 20;
 const TARGET_SETTINGS_MS = 50;
-
-v8.setFlagsFromString('--expose-gc');
-const gc = vm.runInNewContext('gc');
 
 const WORDS = ['report', 'invoice', 'photo', 'notes', 'draft', 'budget', 'letter', 'scan', 'holiday', 'project',
   'meeting', 'summary', 'receipt', 'contract', 'slides', 'backup', 'recipe', 'thesis', 'chapter', 'track'];
@@ -34,18 +30,6 @@ const TOPS = ['Documents', 'Pictures', 'Music', 'Downloads', 'Videos', 'Desktop'
 function nameOf(n) {
   const f = Math.floor(n / PER_FOLDER);
   return `${WORDS[n % WORDS.length]} ${WORDS[(n * 3 + f) % WORDS.length]} ${n}${EXTS[n % EXTS.length]}`;
-}
-
-function stats(samples) {
-  const sorted = [...samples].sort((a, b) => a - b);
-  const at = (q) => sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))];
-  return { p50: at(0.5), p99: at(0.99), text: `p50 ${at(0.5).toFixed(2)} ms, p99 ${at(0.99).toFixed(2)} ms` };
-}
-
-async function timeMs(fn) {
-  const start = process.hrtime.bigint();
-  const result = await fn();
-  return { ms: Number(process.hrtime.bigint() - start) / 1e6, result };
 }
 
 const root = await mkdtemp(path.join(os.tmpdir(), 'ostrel-bench-files-'));
@@ -115,7 +99,7 @@ try {
       last = t.result;
     }
     if (title && last.lines[0].title !== title) throw new Error(`${sentence}: unexpected ${JSON.stringify(last.lines[0])}`);
-    const s = stats(samples);
+    const s = stats(samples, 2);
     worst = Math.max(worst, s.p50);
     console.log(`warm "${sentence}": ${s.text} (${last.lines.length} rows, first ${JSON.stringify(last.lines[0].title)})`);
   }
@@ -131,8 +115,8 @@ try {
     })).ms);
     ask.push((await timeMs(() => answerSentence('volume up', { env }))).ms);
   }
-  const toolStats = stats(tool);
-  const askStats = stats(ask);
+  const toolStats = stats(tool, 2);
+  const askStats = stats(ask, 2);
   const overhead = askStats.p50 - toolStats.p50;
   console.log(`"volume up": ${askStats.text}; the tool's two runs alone ${toolStats.text}; beyond the tool ${overhead.toFixed(2)} ms (p50)`);
 
