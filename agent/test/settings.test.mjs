@@ -1,14 +1,15 @@
 // Settings requests against recording stand-ins for the desktop's tools (and
-// the real gsettings over a throw-away home): the exact argv each request
+// the real pactl and gsettings, against a PulseAudio server with a null sink
+// and a throw-away home): the exact argv each request
 // runs, the answer it gives, and honest answers for missing, failing and
 // hung tools.
 
 import { it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
-import { mkdir, writeFile, readFile, rm } from 'node:fs/promises';
+import { spawn, spawnSync } from 'node:child_process';
+import { mkdir, writeFile, readFile, rm, symlink } from 'node:fs/promises';
 import path from 'node:path';
-import { tempDir, removeDir, childEnv, waitFor } from '../testkit/daemon.mjs';
+import { tempDir, removeDir, childEnv, waitFor, stopChild } from '../testkit/daemon.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
 
 let root;
@@ -144,4 +145,32 @@ it('switches the colour scheme with the real gsettings, and says so when the set
   }
   assert.deepEqual(await rows('dark mode', { ...env, GSETTINGS_BACKEND: 'memory' }),
     [["Can't switch to dark mode", 'the desktop settings were not saved (no dconf session?)']]);
+});
+
+it('changes the volume of a real PulseAudio server through pactl', async () => {
+  const dir = path.join(root, 'pulse');
+  await mkdir(path.join(dir, 'run'), { recursive: true, mode: 0o700 });
+  await mkdir(path.join(dir, 'bin'));
+  await symlink(spawnSync('sh', ['-c', 'command -v pactl'], { encoding: 'utf8' }).stdout.trim(), path.join(dir, 'bin', 'pactl'));
+  const socket = path.join(dir, 'native');
+  const server = spawn('pulseaudio', ['-n', '--daemonize=no', '--exit-idle-time=-1', '--disable-shm=yes', '--use-pid-file=no',
+    '-L', 'module-null-sink', '-L', `module-native-protocol-unix socket=${socket} auth-anonymous=1`],
+  { env: childEnv({ HOME: dir, XDG_RUNTIME_DIR: path.join(dir, 'run'), XDG_CONFIG_HOME: path.join(dir, 'config') }), stdio: 'ignore' });
+  try {
+    const env = childEnv({ HOME: dir, PULSE_SERVER: `unix:${socket}`, PATH: path.join(dir, 'bin') });
+    const pactl = (...args) => spawnSync('pactl', args, { env: { ...env, PATH: process.env.PATH }, encoding: 'utf8' });
+    await waitFor(() => server.exitCode === null && pactl('info').status === 0, 'the PulseAudio server');
+    const cases = [
+      ['set the volume to 30%', [['Volume 30 %', 'pactl']], /\b30%/, /Mute: no/], ['volume up', [['Volume 40 %', 'pactl']], /\b40%/, /Mute: no/],
+      ['mute', [['Sound muted', 'volume 40 %']], /\b40%/, /Mute: yes/], ["what's the volume", [['Volume 40 %', 'muted']], /\b40%/, /Mute: yes/],
+      ['unmute', [['Sound on', 'volume 40 %']], /\b40%/, /Mute: no/],
+    ];
+    for (const [sentence, expected, volume, mute] of cases) {
+      assert.deepEqual(await rows(sentence, env), expected, sentence);
+      assert.match(pactl('get-sink-volume', '@DEFAULT_SINK@').stdout, volume, sentence);
+      assert.match(pactl('get-sink-mute', '@DEFAULT_SINK@').stdout, mute, sentence);
+    }
+  } finally {
+    await stopChild(server);
+  }
 });
