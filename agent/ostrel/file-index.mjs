@@ -106,8 +106,10 @@ export class FileIndex {
     try {
       const watcher = watch(dir, { persistent: false }, () => this.dirty.add(dir));
       watcher.on('error', () => {
-        this.dirty.add(dir);
         watcher.close();
+        const rec = this.folders.get(dir);
+        if (rec?.watcher === watcher) rec.watcher = null;
+        this.dirty.add(dir);
       });
       return watcher;
     } catch {

@@ -17,7 +17,7 @@ const MAX_ROWS = 8;
 const MAX_RECENT_BYTES = 4 * 1024 * 1024;
 const MAX_RECENT = 1000;
 const RECENT_BONUS = 15;
-// How long the first request waits for the index to be built; after that it
+// How long a request waits for the index to be listed; after that it
 // answers from what is listed so far.
 const FIRST_WAIT_MS = 1500;
 
@@ -115,13 +115,13 @@ export function fileIndex(env) {
   return current.index;
 }
 
+// The index brought up to date, waiting at most FIRST_WAIT_MS: for the
+// first listing, or for a large folder tree that has just appeared.
 async function settled(index) {
-  if (index.building) {
-    let timer;
-    await Promise.race([index.ready, new Promise((resolve) => { timer = setTimeout(resolve, FIRST_WAIT_MS); })]);
-    clearTimeout(timer);
-  }
-  await index.refresh();
+  let timer;
+  const cap = new Promise((resolve) => { timer = setTimeout(resolve, FIRST_WAIT_MS); });
+  await Promise.race([index.ready.then(() => index.refresh()), cap]);
+  clearTimeout(timer);
 }
 
 // Matches for the query: recent files first, then the index; files that
