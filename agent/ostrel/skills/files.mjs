@@ -52,7 +52,7 @@ const ENTITIES = { amp: '&', lt: '<', gt: '>', quot: '"', apos: "'" };
 const unentity = (text) => text.replace(/&(amp|lt|gt|quot|apos);/g, (whole, name) => ENTITIES[name]);
 
 // The bookmarks of recently-used.xbel that are local files, newest first.
-export function parseRecent(text) {
+function parseRecent(text) {
   const items = [];
   for (const m of text.matchAll(/<bookmark\s([^>]*)>/g)) {
     const attrs = Object.fromEntries([...m[1].matchAll(/([a-z]+)="([^"]*)"/g)].map(([, k, v]) => [k, unentity(v)]));
