@@ -81,6 +81,7 @@ it('finds files by words of their names, recent ones first, skipping hidden fold
     ['locate cat.png', [['cat.png', 'in ~/My "Pics"']]],
     ['find passwd', [['No file called "passwd"', 'no name like it among 14 files in your home folder']]],
     ['find secret', [['No file called "secret"', 'no name like it among 14 files in your home folder']]],
+    ['find a', [['No file called "a"', 'type a word of its name, of two letters or more']]],
   ];
   for (const [sentence, expected] of cases) assert.deepEqual(await rows(sentence), expected, sentence);
 });

@@ -17,6 +17,7 @@ const MAX_ROWS = 8;
 const MAX_RECENT_BYTES = 4 * 1024 * 1024;
 const MAX_RECENT = 1000;
 const RECENT_BONUS = 15;
+const MAX_WORDS = 6;
 // How long a request waits for the index to be listed; after that it
 // answers from what is listed so far.
 const FIRST_WAIT_MS = 1500;
@@ -127,7 +128,9 @@ async function settled(index) {
 // Matches for the query: recent files first, then the index; files that
 // are gone are left out. [{ dir, name, score, recent, isDir }]
 export async function findFiles(query, env, limit = MAX_ROWS) {
-  const words = wordsOf(query);
+  // Single letters match nearly every name; of many words the longest few
+  // decide.
+  const words = [...new Set(wordsOf(query))].filter((w) => w.length >= 2).sort((a, b) => b.length - a.length).slice(0, MAX_WORDS);
   if (words.length === 0) return { hits: [], index: null };
   const index = fileIndex(env);
   await settled(index);
@@ -158,8 +161,9 @@ function folderLabel(dir, env) {
 }
 
 function notFound(query, index) {
-  const why = index?.building ? 'still looking through your files; ask again in a moment'
-    : `no name like it among ${index?.count ?? 0} files in your home folder`;
+  let why = `no name like it among ${index?.count} files in your home folder`;
+  if (!index) why = 'type a word of its name, of two letters or more';
+  else if (index.building) why = 'still looking through your files; ask again in a moment';
   return single(`No file called "${query}"`, why);
 }
 
