@@ -51,7 +51,10 @@ before(async () => {
       bookmark('https://example.com/budget.html', '2024-06-01T10:00:00Z'),
     ].join('\n')}\n</xbel>\n`,
   });
-  await plant(root, { 'music/song resume.mp3': '', 'bin/xdg-open': recorder, 'bin/notes-app': recorder, 'gio-only/gio': recorder });
+  await plant(root, {
+    'music/song resume.mp3': '', 'bin/xdg-open': recorder, 'bin/notes-app': recorder, 'gio-only/gio': recorder,
+    'no-handler/xdg-open': '#!/bin/sh\nexit 3\n',
+  });
   await symlink('/', path.join(home, 'loop'));
   env = childEnv({
     HOME: home, REC: rec(), PATH: `${path.join(root, 'bin')}:/usr/bin:/bin`, XDG_DATA_HOME: undefined, XDG_CONFIG_HOME: undefined,
@@ -121,6 +124,7 @@ it('opens folders and files with the desktop opener, an application when it matc
   assert.deepEqual(await rows('open pictures', { ...env, PATH: path.join(root, 'gio-only') }), [['Opened Pictures', path.join(home, 'My "Pics"')]]);
   assert.deepEqual(await nextCall(), ['gio', 'open', '--', path.join(home, 'My "Pics"')]);
   assert.deepEqual(await rows('open music', { ...env, PATH: path.join(root, 'none') }), [["Can't open Music", 'neither xdg-open nor gio is installed']]);
+  assert.deepEqual(await rows('open my resume', { ...env, PATH: path.join(root, 'no-handler') }), [["Can't open Resume_2024.pdf", 'xdg-open failed (exit status 3)']]);
 });
 
 it('keeps no more names than its bound', async () => {

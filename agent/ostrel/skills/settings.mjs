@@ -16,6 +16,8 @@ export const TOOL_TIMEOUT_MS = 3000;
 const STEP = 10;
 const MAX_LEVEL = 100;
 export const DEFAULT_BACKLIGHT = '/sys/class/backlight';
+// How long a settings application is watched for failing at once.
+const SETTLE_MS = 400;
 
 const NUMBER = String.raw`(\d{1,3})\s*(?:%|percent|per\s+cent)?`;
 const PATTERNS = [
@@ -324,7 +326,7 @@ async function pageSkill({ page }, env) {
   for (const [name, args] of ways) {
     const tool = await firstTool([name], env);
     if (!tool) continue;
-    const failed = await startDetached([tool.file, ...args], { env, cwd: env.HOME || '/' });
+    const failed = await startDetached([tool.file, ...args], { env, cwd: env.HOME || '/', settleMs: SETTLE_MS });
     if (failed) return single(`Can't open ${label}`, String(failed.message));
     return single(`Opened ${label}`, [name, ...args].join(' '));
   }
