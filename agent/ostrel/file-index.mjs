@@ -77,10 +77,12 @@ export function typoScore(lower, word, budget = word.length >= 7 ? 2 : 1) {
 }
 
 export class FileIndex {
-  // roots: absolute folders; none inside another.
-  constructor(roots, { maxNames = MAX_NAMES } = {}) {
+  // roots: absolute folders; none inside another. Without watch, changes
+  // are found by the folders' modification times alone.
+  constructor(roots, { maxNames = MAX_NAMES, watch: useWatch = true } = {}) {
     this.roots = roots;
     this.maxNames = maxNames;
+    this.useWatch = useWatch;
     this.folders = new Map(); // folder -> { names, lower, count, depth, subdirs, watcher }
     this.count = 0;
     // Words of the names with how many folders use each, for typos.
@@ -104,6 +106,7 @@ export class FileIndex {
 
   #watch(dir) {
     try {
+      if (!this.useWatch) throw new Error('not watching');
       const watcher = watch(dir, { persistent: false }, () => this.dirty.add(dir));
       watcher.on('error', () => {
         watcher.close();

@@ -127,9 +127,17 @@ it('opens folders and files with the desktop opener, an application when it matc
   assert.deepEqual(await rows('open my resume', { ...env, PATH: path.join(root, 'no-handler') }), [["Can't open Resume_2024.pdf", 'xdg-open failed (exit status 3)']]);
 });
 
-it('keeps no more names than its bound', async () => {
-  const index = new FileIndex([home], { maxNames: 4 });
+it('keeps no more names than its bound, and sees changes by modification times where it cannot watch', async () => {
+  const small = new FileIndex([home], { maxNames: 4 });
+  await small.ready;
+  assert.deepEqual([small.count, small.truncated], [4, true]);
+  small.close();
+  const index = new FileIndex([home], { watch: false });
   await index.ready;
-  assert.deepEqual([index.count, index.truncated], [4, true]);
+  const names = async () => { await index.refresh(); return index.search(['quarterly']).map((h) => h.name); };
+  await plant(home, { 'Documents/q/quarterly.ods': '' });
+  assert.deepEqual(await names(), ['quarterly.ods']);
+  await rm(path.join(home, 'Documents', 'q'), { recursive: true });
+  assert.deepEqual(await names(), []);
   index.close();
 });
