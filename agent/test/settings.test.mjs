@@ -86,6 +86,7 @@ it('runs each request with the first tool present, with the exact argv, and answ
     [['all'], {}, 'brightness to 5%', [['Brightness 5 %', 'brightnessctl']], ['brightnessctl -c backlight -m', 'brightnessctl -c backlight -q set 5%']],
     [['none'], { OSTREL_AGENT_BACKLIGHT: path.join(root, 'backlight') }, 'dim the screen', [['Brightness 30 %', 'acpi_video0']], []],
     [['none'], {}, 'brightness up', [["Brightness can't be changed here", 'this screen has no backlight the system can set']], []],
+    [['none'], {}, "what's the brightness", [["Brightness can't be read here", 'this screen has no backlight the system can set']], []],
     [['all'], { XDG_CURRENT_DESKTOP: 'XFCE' }, 'switch to dark mode', [['Dark mode on', 'xfconf-query Adwaita-dark']],
       ['xfconf-query -c xsettings -p /Net/ThemeName -s Adwaita-dark']],
     [['all'], { XDG_CURRENT_DESKTOP: 'KDE' }, 'turn off dark mode', [['Light mode on', 'plasma-apply-colorscheme BreezeLight']],

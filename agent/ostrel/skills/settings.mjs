@@ -215,7 +215,7 @@ async function brightnessSkill({ op, value }, env) {
     }
   }
   const light = await sysfsBacklight(env);
-  if (!light) return single("Brightness can't be changed here", 'this screen has no backlight the system can set');
+  if (!light) return single(`Brightness can't be ${op === 'get' ? 'read' : 'changed'} here`, 'this screen has no backlight the system can set');
   const percent = Math.round((light.now / light.max) * 100);
   if (op === 'get') return single(`Brightness ${percent} %`, light.name);
   const level = target(percent);
