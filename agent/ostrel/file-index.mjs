@@ -155,6 +155,7 @@ export class FileIndex {
     } catch {
       watcher?.close();
       if (old) this.#drop(dir);
+      this.unwatched.delete(dir);
       return [];
     }
     if (this.closed) {
