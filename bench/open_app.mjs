@@ -9,18 +9,14 @@
 import { mkdtemp, mkdir, writeFile, rm, utimes } from 'node:fs/promises';
 import os from 'node:os';
 import path from 'node:path';
-import v8 from 'node:v8';
-import vm from 'node:vm';
 import { answerSentence } from '../agent/ostrel/router.mjs';
 import { applications } from '../agent/ostrel/desktop.mjs';
 import { rank } from '../agent/ostrel/match.mjs';
+import { gc, stats, timeMs } from './timing.mjs';
 
 const ENTRIES = 500;
 const REQUESTS = Math.max(10, Math.min(100000, Number(process.argv[2]) || 2000));
 const TARGET_WARM_MS = 1;
-
-v8.setFlagsFromString('--expose-gc');
-const gc = vm.runInNewContext('gc');
 
 const WORDS = ['Quartz', 'Nebula', 'Pixel', 'Harbor', 'Sonic', 'Atlas', 'Ember', 'Delta', 'Lumen', 'Cobalt',
   'Orbit', 'Vertex', 'Zephyr', 'Kite', 'Maple', 'Onyx', 'Prism', 'Sable', 'Tundra', 'Willow'];
@@ -32,18 +28,6 @@ function entryText(i) {
   return `[Desktop Entry]\nType=Application\nName=${name}\n${locales}GenericName=${KINDS[i % KINDS.length]} tool\n`
     + `Comment=Generated entry number ${i}\nKeywords=bench;generated;${WORDS[(i * 7) % WORDS.length]};\n`
     + `Exec=/bin/true --entry ${i} %U\nIcon=bench-${i}\nCategories=Utility;\nTerminal=false\n`;
-}
-
-function stats(samples) {
-  const sorted = [...samples].sort((a, b) => a - b);
-  const at = (q) => sorted[Math.min(sorted.length - 1, Math.floor(q * sorted.length))];
-  return `p50 ${at(0.5).toFixed(3)} ms, p99 ${at(0.99).toFixed(3)} ms`;
-}
-
-async function timeMs(fn) {
-  const start = process.hrtime.bigint();
-  const result = await fn();
-  return { ms: Number(process.hrtime.bigint() - start) / 1e6, result };
 }
 
 const root = await mkdtemp(path.join(os.tmpdir(), 'ostrel-bench-apps-'));
@@ -96,10 +80,10 @@ try {
   const p50 = [...warmResolve].sort((a, b) => a - b)[Math.floor(warmResolve.length / 2)];
   console.log(`open_app: ${appCount} applications from ${ENTRIES} desktop entries, ${REQUESTS} warm requests`);
   console.log(`  cold (first request, reads every entry): ${cold.ms.toFixed(1)} ms`);
-  console.log(`  re-read after a folder changed:          ${stats(rescans)}`);
-  console.log(`  warm, find the application (typo):       ${stats(warmResolve)}`);
-  console.log(`  warm, "open X" incl. starting it:        ${stats(warmOpen)}`);
-  console.log(`  warm, "open X" matching nothing:         ${stats(warmMiss)}`);
+  console.log(`  re-read after a folder changed:          ${stats(rescans).text}`);
+  console.log(`  warm, find the application (typo):       ${stats(warmResolve).text}`);
+  console.log(`  warm, "open X" incl. starting it:        ${stats(warmOpen).text}`);
+  console.log(`  warm, "open X" matching nothing:         ${stats(warmMiss).text}`);
   console.log(`  heap of the cached list:                 ${((heapWith - heapWithout) / 1024).toFixed(0)} KiB`);
   console.log(`  target: warm lookup <= ${TARGET_WARM_MS} ms: ${p50 <= TARGET_WARM_MS ? 'met' : 'MISSED'}`);
 } finally {

@@ -32,4 +32,6 @@ export function single(title, subtitle = '') {
   return answer([row(title, subtitle)]);
 }
 
-export const CAPABILITIES = 'try: maths, open an app, switch to a window, what apps are open, left half, battery, set a timer for 5 minutes';
+// One example of each kind of request, within one subtitle; the idle row
+// already suggests the window, app-list and battery requests.
+export const CAPABILITIES = 'try: 12*89, open firefox, switch to mail, find my resume, open downloads, volume up, dark mode, wifi off, lock, timers';

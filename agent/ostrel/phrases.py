@@ -2,7 +2,7 @@
 
 The grammar mirrors the patterns of agent/ostrel/skills/*.mjs in the words a
 person says: window lists, window placement, the battery, timers and
-reminders, and spoken arithmetic. A new skill (or a new way of asking an old
+reminders, spoken arithmetic, the user's folders and files, and settings. A new skill (or a new way of asking an old
 one) belongs here too, or the listener will only catch it through the
 general language model.
 """
@@ -11,7 +11,7 @@ GRAMMAR = r"""
 #JSGF V1.0;
 grammar ostrel;
 
-public <command> = <apps> | <place> | <battery> | <timer> | <sum>;
+public <command> = <apps> | <place> | <battery> | <timer> | <sum> | <folders> | <files> | <settings>;
 
 <things> = apps | applications | windows | programs;
 <apps> = (what | which) <things> are (open | running)
@@ -50,6 +50,27 @@ public <command> = <apps> | <place> | <battery> | <timer> | <sum>;
 <operator> = plus | minus | times | multiplied by | divided by | over
            | modulo | mod | to the power of;
 <sum> = [what is | calculate] <number> ((<operator> <number>) | squared | cubed)+;
+
+<folder> = downloads | documents | pictures | music | videos | desktop | home;
+<folders> = (open | show [me] | go to) [my | the] <folder> [folder] | go home;
+
+<filename> = resume | budget | notes | invoice | report | photos | tax return;
+<files> = (find | locate | where is | search for) [my | the] <filename> [file]
+        | open [my | the] <filename> file
+        | show [my | the] <filename> in the file manager;
+
+<updown> = up | down;
+<onoff> = on | off;
+<radio> = wifi | bluetooth;
+<page> = sound | display | network | bluetooth | keyboard | mouse | power;
+<settings> = [turn [the]] volume <updown> | turn it <updown>
+           | set the volume to <number> percent | mute | un mute
+           | what is the volume
+           | [turn [the]] brightness <updown> | set the brightness to <number> percent
+           | [switch to] (dark | light) mode
+           | lock [the] screen | (suspend | log out) [now]
+           | turn [the] <radio> <onoff> | turn <onoff> [the] <radio>
+           | open [the] <page> settings;
 """
 
 # One or more ways of asking each skill, in the words of its patterns. The
@@ -76,4 +97,12 @@ COMMANDS = (
     "set a timer for five minutes",
     "timer thirty seconds",
     "remind me in ten minutes to stretch",
+    "open downloads",
+    "find my resume",
+    "volume up",
+    "set the volume to thirty percent",
+    "dark mode",
+    "turn wifi off",
+    "lock the screen",
+    "open sound settings",
 )

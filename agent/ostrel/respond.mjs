@@ -19,5 +19,7 @@ try {
 } catch (err) {
   doc = single('Something went wrong', String(err?.message ?? err));
 }
-process.stdout.write(`${JSON.stringify(doc)}\n`);
-process.exitCode = 0;
+// Exits once the answer is out: work a skill started in the background
+// (listing the files for the file index) is of no use to a process that
+// answers once.
+process.stdout.write(`${JSON.stringify(doc)}\n`, () => process.exit(0));

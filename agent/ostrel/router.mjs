@@ -10,6 +10,9 @@ import { isTimerRequest, timerSkill } from './skills/timer.mjs';
 import { fallbackSkill } from './skills/fallback.mjs';
 import { launchTarget, launchSkill, bareLaunch } from './skills/launch.mjs';
 import { switchTarget, switchSkill } from './skills/switch.mjs';
+import { settingsRequest, settingsSkill } from './skills/settings.mjs';
+import { placeTarget, placeSkill } from './skills/places.mjs';
+import { findTarget, findSkill, revealTarget, revealSkill, openFileSkill } from './skills/files.mjs';
 
 export const MAX_SENTENCE = 2000;
 
@@ -21,10 +24,19 @@ export async function answerSentence(sentence, { tasks = null, env = process.env
   if (text === '') return fallbackSkill();
   try {
     if (isTimerRequest(text)) return timerSkill(text, tasks);
+    // Settings, folders and files before "open X" takes them for applications.
+    const setting = settingsRequest(text);
+    if (setting) return await settingsSkill(setting, env);
+    const folder = placeTarget(text);
+    if (folder) return await placeSkill(folder, env);
+    const reveal = revealTarget(text);
+    if (reveal) return await revealSkill(reveal, env);
+    const wanted = findTarget(text);
+    if (wanted) return await findSkill(wanted, env);
     // "open the battery monitor" names an application, not the battery;
     // "show battery" and "show windows" stay with their skills.
     const app = launchTarget(text);
-    if (app) return await launchSkill(app, env);
+    if (app) return (await openFileSkill(app, env)) ?? (await launchSkill(app, env));
     if (isBatteryRequest(text)) return await batterySkill(env);
     const place = placementFor(text);
     if (place) return await placementSkill(place, env);

@@ -56,8 +56,10 @@ function closeInheritedDescriptors() {
 
 // Starts the program in its own session with nothing of the agent's but
 // the environment: no shell, standard streams on /dev/null, no other
-// descriptors.
-function startDetached([file, ...args], { env, cwd }) {
+// descriptors. With settleMs, a program that fails at once (an opener
+// with no application for the file) is reported: its exit status is
+// awaited that long.
+export function startDetached([file, ...args], { env, cwd, settleMs = 0 }) {
   closeInheritedDescriptors();
   return new Promise((resolve) => {
     let child;
@@ -70,7 +72,13 @@ function startDetached([file, ...args], { env, cwd }) {
     child.once('error', resolve);
     child.once('spawn', () => {
       child.unref();
-      resolve(null);
+      if (!settleMs) return resolve(null);
+      const timer = setTimeout(() => resolve(null), settleMs);
+      child.once('exit', (code, signal) => {
+        clearTimeout(timer);
+        resolve(code === 0 ? null : new Error(`${file.split('/').pop()} failed (${signal ?? `exit status ${code}`})`));
+      });
+      return undefined;
     });
   });
 }
