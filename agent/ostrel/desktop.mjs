@@ -4,14 +4,16 @@
 // a warm request costs a few stat calls.
 
 import { readdir, stat, access, constants } from 'node:fs/promises';
-import { statSync, openSync, readSync, closeSync } from 'node:fs';
+import { statSync, fstatSync, openSync, readSync, closeSync, constants as fsConstants } from 'node:fs';
 import path from 'node:path';
 import { prepare, own } from './match.mjs';
 
 const MAX_FILE_BYTES = 64 * 1024;
-const MAX_DEPTH = 4;
-const MAX_FILES = 5000;
+const MAX_DEPTH = 8;
 const READ_CONCURRENCY = 16;
+// A scan gives the event loop a turn this often, so that a cold scan of a
+// huge tree never holds up other requests for long.
+const SLICE_MS = 8;
 
 export function applicationDirs(env) {
   const absolute = (list) => list.filter((dir) => path.isAbsolute(dir));
@@ -119,6 +121,51 @@ function localised(keys, key, suffixes) {
   return keys.get(key);
 }
 
+// Everyday words for what an application is, from its Categories and
+// MimeType as the freedesktop menu specification names them: "browser"
+// finds the application that is one whatever it is called.
+const CONCEPTS = [
+  [(c) => c.has('WebBrowser'), ['browser', 'web browser', 'internet browser', 'internet']],
+  [(c) => c.has('TerminalEmulator'), ['terminal', 'terminal emulator', 'console', 'shell', 'command line']],
+  [(c) => c.has('TextEditor'), ['text editor', 'editor', 'notepad']],
+  [(c) => c.has('FileManager'), ['file manager', 'file browser', 'files', 'explorer']],
+  [(c, mime) => c.has('Viewer') && (c.has('RasterGraphics') || c.has('Photography') || mime[0]?.startsWith('image/')),
+    ['image viewer', 'photo viewer', 'picture viewer']],
+  [(c) => (c.has('RasterGraphics') || c.has('Photography')) && !c.has('Viewer'), ['photo editor', 'image editor', 'picture editor']],
+  [(c) => c.has('Player'), ['media player', 'player']],
+  [(c) => c.has('Player') && (c.has('Video') || c.has('AudioVideo')), ['video player', 'movie player']],
+  [(c) => c.has('Player') && (c.has('Audio') || c.has('Music') || c.has('AudioVideo')), ['music player', 'audio player']],
+  [(c) => c.has('Spreadsheet'), ['spreadsheet']],
+  [(c) => c.has('WordProcessor'), ['word processor']],
+  [(c) => c.has('Presentation'), ['presentation', 'slides']],
+  [(c) => c.has('Calculator'), ['calculator']],
+  [(c) => c.has('Archiving'), ['archive manager', 'archiver', 'zip']],
+  [(c, mime) => c.has('P2P') || mime.includes('application/x-bittorrent'), ['torrent client', 'torrent', 'bittorrent']],
+  [(c) => c.has('Chat') || c.has('IRCClient') || c.has('InstantMessaging'), ['chat', 'messenger']],
+  [(c) => c.has('AudioVideoEditing') && c.has('Audio'), ['audio editor', 'sound editor', 'music editor']],
+  [(c) => c.has('Monitor') && c.has('System'), ['system monitor', 'task manager', 'process viewer', 'activity monitor']],
+  [(c, mime) => mime.includes('application/pdf'), ['pdf viewer', 'pdf reader']],
+  [(c) => c.has('Office') && c.has('Viewer'), ['document viewer']],
+  [(c) => c.has('Email'), ['email', 'mail client']],
+];
+
+export function conceptsOf(categories, mime) {
+  const set = new Set(categories);
+  return CONCEPTS.filter(([applies]) => applies(set, mime)).flatMap(([, words]) => words);
+}
+
+// The program an Exec line runs: "env VAR=x prog" runs prog.
+export function programOf(argv) {
+  let i = 0;
+  if (path.basename(argv[0]) === 'env') {
+    i = 1;
+    while (i < argv.length - 1 && (argv[i].includes('=') || argv[i].startsWith('-'))) i += 1;
+  }
+  return path.basename(argv[i] ?? argv[0]);
+}
+
+const SETTINGS_NAME = /\b(?:settings|preferences|configuration)\b/i;
+
 export async function findProgram(program, env) {
   // A relative path would depend on the agent's working folder.
   const candidates = program.includes('/')
@@ -155,7 +202,11 @@ export async function parseEntry(text, { id, file, env, suffixes, desktops }) {
   const keywords = splitList(localised(keys, 'Keywords', suffixes) ?? '');
   const plainName = unescape(keys.get('Name') ?? '').trim();
   const workDir = unescape(keys.get('Path') ?? '').trim();
+  const categories = splitList(keys.get('Categories') ?? '');
+  const mime = splitList(keys.get('MimeType') ?? '');
   const idBase = id.replace(/\.desktop$/, '');
+  const program = programOf(argv);
+  const wmClass = unescape(keys.get('StartupWMClass') ?? '').trim();
   return {
     entry: {
       id: own(id),
@@ -165,23 +216,36 @@ export async function parseEntry(text, { id, file, env, suffixes, desktops }) {
       argv: argv.map(own),
       terminal: flag('Terminal'),
       workDir: path.isAbsolute(workDir) ? own(workDir) : '',
-      fields: prepare({
+      program: own(program),
+      wmClass: own(wmClass.toLowerCase()),
+      settings: categories.includes('Settings') || SETTINGS_NAME.test(name),
+      // Filled once the whole list is known: its fields depend on the others.
+      fields: null,
+      source: {
         names: [name, plainName],
-        ids: [idBase, idBase.split('.').pop(), path.basename(argv[0])],
-        keywords: [...keywords, ...splitList(keys.get('Keywords') ?? ''), generic, unescape(keys.get('GenericName') ?? '')],
-      }),
+        ids: [idBase, idBase.split('.').pop(), program, wmClass],
+        generic: [generic, unescape(keys.get('GenericName') ?? '')],
+        keywords: [...keywords, ...splitList(keys.get('Keywords') ?? '')],
+        concepts: conceptsOf(categories, mime),
+        comments: [unescape(localised(keys, 'Comment', suffixes) ?? '')],
+      },
     },
   };
 }
 
 // Desktop files below one applications folder with their ids ("kde/foo.desktop"
 // is "kde-foo.desktop"), plus every folder seen (and a missing root) with
-// its stamp, for the change check.
-async function listDir(root, dirs, files) {
+// its stamp, for the change check. A folder reached twice (a symlink loop,
+// a link to a folder already read) is read once, and so is a file; a
+// folder that cannot be read is skipped, and read again once it changes.
+async function listDir(root, dirs, files, seen) {
   async function walk(dir, prefix, depth) {
     // Stamped before listing: a change made while the scan runs leaves a
     // stale stamp, so the next request reads the folder again.
     dirs.push({ dir, sig: dirSignature(dir) });
+    const self = await stat(dir).catch(() => null);
+    if (!self?.isDirectory() || seen.has(`${self.dev}:${self.ino}`)) return;
+    seen.add(`${self.dev}:${self.ino}`);
     let entries;
     try {
       entries = await readdir(dir, { withFileTypes: true });
@@ -189,34 +253,54 @@ async function listDir(root, dirs, files) {
       return;
     }
     for (const e of entries.sort((a, b) => (a.name < b.name ? -1 : 1))) {
-      if (files.length >= MAX_FILES) return;
       const full = path.join(dir, e.name);
       let isDir = e.isDirectory();
-      let isFile = e.isFile();
-      if (e.isSymbolicLink()) {
-        const s = await stat(full).catch(() => null);
-        isDir = Boolean(s?.isDirectory());
-        isFile = Boolean(s?.isFile());
-      }
+      const isDesktop = e.name.endsWith('.desktop') && (e.isFile() || e.isSymbolicLink());
+      if (e.isSymbolicLink() && !isDesktop) isDir = Boolean((await stat(full).catch(() => null))?.isDirectory());
       if (isDir && depth < MAX_DEPTH) await walk(full, `${prefix}${e.name}-`, depth + 1);
-      else if (isFile && e.name.endsWith('.desktop')) files.push({ id: prefix + e.name, file: full });
+      else if (isDesktop) files.push({ id: prefix + e.name, file: full });
     }
   }
   await walk(root, '', 0);
 }
 
 // Read synchronously: a few hundred small files cost a few milliseconds
-// this way, several times more through the thread pool's round trips.
+// this way, several times more through the thread pool's round trips. A
+// file that is not a regular file (or one already read under another name)
+// yields null; opening without blocking keeps a FIFO from stalling the scan.
 const readBuffer = Buffer.alloc(MAX_FILE_BYTES + 1);
-function readSmall(file) {
-  const fd = openSync(file, 'r');
+function readSmall(file, seenFiles) {
+  const fd = openSync(file, fsConstants.O_RDONLY | fsConstants.O_NONBLOCK);
   try {
+    const s = fstatSync(fd);
+    if (!s.isFile() || seenFiles.has(`${s.dev}:${s.ino}`)) return null;
+    seenFiles.add(`${s.dev}:${s.ino}`);
     const bytesRead = readSync(fd, readBuffer, 0, readBuffer.length, 0);
     return bytesRead > MAX_FILE_BYTES ? null : readBuffer.toString('utf8', 0, bytesRead);
   } finally {
     closeSync(fd);
   }
 }
+
+// An entry running another's command with options added ("mousepad
+// --preferences" beside "mousepad %U") is that application's helper.
+function markHelpers(apps) {
+  const key = (argv) => argv.join('\u0000');
+  const commands = new Set(apps.map((app) => key(app.argv)));
+  const parentOf = (argv) => {
+    for (let end = argv.length - 1; end >= 1 && argv[end].startsWith('-'); end -= 1) {
+      if (commands.has(key(argv.slice(0, end)))) return key(argv.slice(0, end));
+    }
+    return '';
+  };
+  for (const app of apps) {
+    app.fields = prepare({ ...app.source, command: key(app.argv), parent: parentOf(app.argv), settings: app.settings });
+    delete app.source;
+  }
+  return apps;
+}
+
+const turn = () => new Promise((resolve) => setImmediate(resolve));
 
 // Every shown application. An id found in an earlier folder hides the same
 // id in later ones, whether or not the earlier entry is itself shown.
@@ -226,10 +310,12 @@ export async function scanApplications(env) {
   const roots = applicationDirs(env);
   const dirs = [];
   const seen = new Set();
+  const seenDirs = new Set();
+  const seenFiles = new Set();
   const pending = [];
   for (const root of roots) {
     const files = [];
-    await listDir(root, dirs, files);
+    await listDir(root, dirs, files, seenDirs);
     for (const f of files) {
       if (seen.has(f.id)) continue;
       seen.add(f.id);
@@ -238,12 +324,18 @@ export async function scanApplications(env) {
   }
   const entries = new Array(pending.length);
   let next = 0;
+  let sliceStart = performance.now();
   async function worker() {
     while (next < pending.length) {
+      if (performance.now() - sliceStart > SLICE_MS) {
+        await turn();
+        sliceStart = performance.now();
+        continue;
+      }
       const index = next++;
       const { id, file } = pending[index];
       try {
-        const text = readSmall(file);
+        const text = readSmall(file, seenFiles);
         if (text !== null) entries[index] = (await parseEntry(text, { id, file, env, suffixes, desktops })).entry;
       } catch {
         // Unreadable or vanished: not shown.
@@ -251,12 +343,18 @@ export async function scanApplications(env) {
     }
   }
   await Promise.all(Array.from({ length: READ_CONCURRENCY }, worker));
-  return { apps: entries.filter(Boolean), roots, dirs };
+  return { apps: markHelpers(entries.filter(Boolean)), roots, dirs };
 }
 
+// A folder that cannot even be looked at has a stamp too, so that it is
+// tried again once it can.
 function dirSignature(dir) {
-  const s = statSync(dir, { throwIfNoEntry: false });
-  return s ? `${s.ino}:${s.mtimeMs}` : '-';
+  try {
+    const s = statSync(dir, { throwIfNoEntry: false });
+    return s ? `${s.ino}:${s.mtimeMs}:${s.mode}` : '-';
+  } catch (err) {
+    return `!${err.code}`;
+  }
 }
 
 const ENV_KEYS = ['HOME', 'XDG_DATA_HOME', 'XDG_DATA_DIRS', 'XDG_CURRENT_DESKTOP', 'LC_ALL', 'LC_MESSAGES', 'LANG', 'PATH'];
@@ -272,10 +370,14 @@ export async function applications(env) {
     if (cache.dirs.every(({ dir, sig }) => dirSignature(dir) === sig)) return cache.result;
   }
   const current = { key, dirs: [] };
+  // A scan that failed is not kept: the next request scans again.
   current.pending = scanApplications(env).then((result) => {
     current.dirs = result.dirs;
     current.result = result;
     return result;
+  }, (err) => {
+    if (cache === current) cache = null;
+    throw err;
   }).finally(() => {
     delete current.pending;
   });

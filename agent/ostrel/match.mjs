@@ -1,19 +1,11 @@
 // Forgiving ranked matching of what the user typed against names: the
-// application and window skills share it so that "firefx", "fire" and
-// "Firefox" find the same thing in both.
-
-// Better matches score higher; a candidate's score is its best field's.
-export const SCORE = {
-  exact: 100,
-  exactId: 95,
-  prefix: 90,
-  wordStart: 80,
-  substring: 70,
-  keyword: 60,
-  keywordPrefix: 55,
-  typo1: 50,
-  typo2: 40,
-};
+// application and window skills share it so that "firefx", "fire",
+// "Firefox" and "web browser" find the same thing in both.
+//
+// Every word of the request is looked up on its own in the candidates'
+// fields (names, program and class ids, generic names, keywords, everyday
+// category words, comments); a candidate's score adds up its best match for
+// each word, plus a bonus when the whole request is one of its names.
 
 // A copy that does not keep the text it was cut from alive: names are cut
 // out of whole desktop files, which the list must not hold on to.
@@ -27,8 +19,8 @@ export function normalize(text) {
 
 // Optimal-string-alignment distance (edits, with a swap of neighbours as
 // one edit), giving up as soon as it must exceed max: most candidates are
-// nowhere near, and this runs for every one of them on every request. The
-// three rows are reused between calls.
+// nowhere near, and this runs for many words on every request. The three
+// rows are reused between calls.
 let rows = [new Int32Array(64), new Int32Array(64), new Int32Array(64)];
 export function editDistance(a, b, max = Infinity) {
   if (Math.abs(a.length - b.length) > max) return max + 1;
@@ -56,7 +48,7 @@ export function editDistance(a, b, max = Infinity) {
   return prev[n];
 }
 
-// Edits allowed for a query of this length: short words are too easy to
+// Edits allowed for a word of this length: short words are too easy to
 // mistake for each other.
 function typoBudget(length) {
   if (length >= 7) return 2;
@@ -64,77 +56,195 @@ function typoBudget(length) {
   return 0;
 }
 
-function wordsOf(text) {
-  return text.split(/[\s\-_.:/()]+/).filter(Boolean);
+// Hyphens, underscores, dots and path separators part words as spaces do:
+// "shopping-list.txt" is "shopping list txt".
+export function wordsOf(text) {
+  return normalize(text).split(/[\s\-_.:/\\()!?,;'"’“”«»[\]{}|+*&]+/).filter(Boolean);
 }
 
-// Prepared fields of one candidate, normalized once when the list is built:
-// names (shown names), ids (program, class or file names) and keywords
-// (keywords, generic names).
-export function prepare({ names = [], ids = [], keywords = [] }) {
+// Words that are no part of a name: "open a terminal", "the browser please".
+const FILLER = new Set(['a', 'an', 'the', 'my', 'please', 'app', 'apps', 'application', 'program', 'some', 'me']);
+const COMMON = new Set(['and', 'for', 'with', 'your', 'you', 'from', 'of', 'to', 'in', 'on', 'or']);
+const FILLER_OR_SHORT = (word) => word.length < 3 || FILLER.has(word) || COMMON.has(word);
+const SETTINGS_WORDS = new Set(['settings', 'setting', 'preferences', 'preference', 'prefs', 'configure', 'configuration', 'config', 'options']);
+
+// Requests are cut to this many words of this length: a 2,000-character
+// sentence costs what a short one does.
+const MAX_WORDS = 8;
+const MAX_WORD = 40;
+
+const KINDS = ['name', 'id', 'generic', 'keyword', 'concept', 'comment'];
+// Points for one word of the request by the kind of field it matched and
+// how: the whole word, the start of a word, inside a word, or one or two
+// typos away.
+const POINTS = {
+  name: { exact: 10, prefix: 8, inner: 4, typo1: 6, typo2: 4 },
+  id: { exact: 9, prefix: 6, inner: 0, typo1: 5, typo2: 3 },
+  generic: { exact: 7, prefix: 5, inner: 0, typo1: 5, typo2: 3 },
+  keyword: { exact: 7, prefix: 5, inner: 0, typo1: 4, typo2: 0 },
+  concept: { exact: 7, prefix: 5, inner: 0, typo1: 5, typo2: 3 },
+  comment: { exact: 3, prefix: 0, inner: 0, typo1: 0, typo2: 0 },
+};
+// Bonus when the whole request is one field (or the start of a name).
+const PHRASE = { nameExact: 30, idExact: 25, namePrefix: 20, generic: 12, concept: 12, keyword: 6 };
+const MISSED_WORD = 5;
+const HELPER_FACTOR = 0.5;
+
+// Prepared fields of one candidate, normalized once when the list is built.
+// names: shown names (window titles too); ids: program, file or class
+// names, kept whole; generic, keywords, concepts (everyday words for what
+// the application is), comments. A settings dialog ranks below the
+// applications unless settings are asked for; an entry whose parent (the
+// command it adds options to) matches too ranks below that parent.
+export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false }) {
   const norm = (list) => [...new Set(list.map(normalize).filter(Boolean))].map(own);
-  const n = norm(names);
-  const k = norm(keywords);
-  return { names: n, words: n.map(wordsOf), ids: norm(ids), keywords: k, keywordWords: k.map(wordsOf) };
-}
-
-export function score(query, fields) {
-  let best = 0;
-  const budget = typoBudget(query.length);
-  for (let k = 0; k < fields.names.length; k += 1) {
-    const name = fields.names[k];
-    if (name === query) return SCORE.exact;
-    if (name.startsWith(query)) best = Math.max(best, SCORE.prefix);
-    else if (best < SCORE.wordStart && (` ${name}`.includes(` ${query}`) || fields.words[k].some((w) => w.startsWith(query)))) best = SCORE.wordStart;
-    else if (best < SCORE.substring && name.includes(query)) best = SCORE.substring;
-  }
-  for (const id of fields.ids) {
-    if (id === query) best = Math.max(best, SCORE.exactId);
-    else if (best < SCORE.prefix && query.length >= 3 && id.startsWith(query)) best = Math.max(best, SCORE.wordStart);
-  }
-  if (best >= SCORE.keyword) return best;
-  for (let k = 0; k < fields.keywords.length; k += 1) {
-    const keyword = fields.keywords[k];
-    if (keyword === query) return SCORE.keyword;
-    if (query.length >= 3 && (keyword.startsWith(query) || fields.keywordWords[k].some((w) => w.startsWith(query)))) best = SCORE.keywordPrefix;
-  }
-  if (best > 0 || budget === 0) return best;
-  let distance = budget + 1;
-  for (let k = 0; k < fields.names.length && distance > 1; k += 1) {
-    distance = Math.min(distance, editDistance(query, fields.names[k], budget));
-    for (const word of fields.words[k]) distance = Math.min(distance, editDistance(query, word, budget));
-  }
-  for (const id of fields.ids) distance = Math.min(distance, editDistance(query, id, budget));
-  if (distance > budget) return 0;
-  return distance === 1 ? SCORE.typo1 : SCORE.typo2;
-}
-
-// Candidates with the best score, best first; [] when nothing matches.
-// items: [{ fields, ... }].
-export function rank(query, items) {
-  const q = normalize(query);
-  if (!q) return { top: [], score: 0 };
-  let top = [];
-  let bestScore = 0;
-  for (const item of items) {
-    const s = score(q, item.fields);
-    if (s === 0 || s < bestScore) continue;
-    if (s > bestScore) {
-      bestScore = s;
-      top = [];
+  const fields = {
+    name: norm(names), id: norm(ids), generic: norm(generic), keyword: norm(keywords),
+    concept: norm(settings ? [...concepts, ...SETTINGS_WORDS] : concepts), comment: norm(comments),
+  };
+  const words = [];
+  for (const kind of KINDS) {
+    const seen = new Set();
+    for (const value of fields[kind]) {
+      for (const word of kind === 'id' ? [value] : wordsOf(value)) {
+        if (seen.has(word) || (kind === 'comment' && FILLER_OR_SHORT(word))) continue;
+        seen.add(word);
+        words.push([own(word), kind]);
+      }
     }
-    top.push(item);
   }
-  return { top, score: bestScore };
+  const nameWords = new Set(fields.name.flatMap(wordsOf));
+  return { ...fields, words, nameWords: nameWords.size, command, parent, settings };
 }
 
-// The nearest name by whole-name edit distance, for "did you mean".
+// Word -> postings, built once per list (lists are replaced, never changed).
+const indexes = new WeakMap();
+function indexOf(items) {
+  let index = indexes.get(items);
+  if (index) return index;
+  const postings = new Map();
+  items.forEach((item, i) => {
+    for (const [word, kind] of item.fields.words) {
+      let list = postings.get(word);
+      if (!list) postings.set(word, (list = []));
+      list.push(i * KINDS.length + KINDS.indexOf(kind));
+    }
+  });
+  index = { postings, words: [...postings.keys()] };
+  indexes.set(items, index);
+  return index;
+}
+
+// The request as words to look up, and as the phrase compared with whole fields.
+export function queryOf(text) {
+  const all = wordsOf(String(text ?? '').slice(0, MAX_WORDS * (MAX_WORD + 1))).map((w) => w.slice(0, MAX_WORD));
+  const kept = all.filter((w) => !FILLER.has(w));
+  const words = [...new Set(kept.length ? kept : all)].slice(0, MAX_WORDS);
+  return { words, phrase: words.join(' '), raw: normalize(text).slice(0, 200), settings: words.some((w) => SETTINGS_WORDS.has(w)) };
+}
+
+function how(query, word) {
+  if (word === query) return 'exact';
+  if (query.length >= 2 && word.startsWith(query)) return 'prefix';
+  if (query.length >= 3 && word.includes(query)) return 'inner';
+  // A three-letter word may have lost one letter ("tol" for "tool").
+  const budget = query.length === 3 && word.length === 4 ? 1 : typoBudget(query.length);
+  if (budget === 0) return null;
+  const d = editDistance(query, word, budget);
+  if (d > budget) return null;
+  return d === 1 ? 'typo1' : 'typo2';
+}
+
+function phraseBonus(query, f) {
+  const { phrase, raw } = query;
+  let bonus = 0;
+  for (const name of f.name) {
+    if (name === phrase || name === raw) return PHRASE.nameExact;
+    if (name.startsWith(phrase)) bonus = PHRASE.namePrefix;
+  }
+  if (f.id.includes(phrase) || f.id.includes(raw)) bonus = Math.max(bonus, PHRASE.idExact);
+  if (f.generic.includes(phrase)) bonus = Math.max(bonus, PHRASE.generic);
+  if (f.concept.includes(phrase)) bonus = Math.max(bonus, PHRASE.concept);
+  if (f.keyword.includes(phrase)) bonus = Math.max(bonus, PHRASE.keyword);
+  return bonus;
+}
+
+// Candidates ranked best first, each with its score; equal scores keep the
+// order of items. top holds those sharing the best score; sure says whether
+// the best one matched every word by name or id well enough to be opened
+// from a bare sentence.
+export function rank(query, items) {
+  const q = typeof query === 'string' ? queryOf(query) : query;
+  const none = { top: [], score: 0, ranked: [], sure: false };
+  if (q.words.length === 0 || items.length === 0) return none;
+  const { postings, words } = indexOf(items);
+  const n = q.words.length;
+  // item -> per word: [points, kinds seen (bits), sure]
+  const hits = new Map();
+  q.words.forEach((qw, wi) => {
+    for (const word of words) {
+      const kindOfMatch = how(qw, word);
+      if (!kindOfMatch) continue;
+      for (const posting of postings.get(word)) {
+        const itemIndex = Math.floor(posting / KINDS.length);
+        const kind = KINDS[posting % KINDS.length];
+        const points = POINTS[kind][kindOfMatch];
+        if (points === 0) continue;
+        let perWord = hits.get(itemIndex);
+        if (!perWord) hits.set(itemIndex, (perWord = Array.from({ length: n }, () => [0, 0, false])));
+        const cell = perWord[wi];
+        // Sure: the whole or the start of a name or id word, or one typo in
+        // a long word; bare sentences need that before they open anything.
+        const sure = (kind === 'name' || kind === 'id') && (kindOfMatch === 'exact' || kindOfMatch === 'prefix' || (kindOfMatch === 'typo1' && qw.length >= 5));
+        if (kindOfMatch === 'exact' || kindOfMatch === 'prefix') cell[1] |= 1 << KINDS.indexOf(kind);
+        if (points > cell[0]) cell[0] = points;
+        cell[2] ||= sure;
+      }
+    }
+  });
+  const needed = n - Math.floor(n / 3);
+  const ranked = [];
+  for (const [itemIndex, perWord] of hits) {
+    const matched = perWord.filter(([points]) => points > 0).length;
+    if (matched < needed) continue;
+    const item = items[itemIndex];
+    const f = item.fields;
+    let total = 0;
+    let exactNameWords = 0;
+    for (const [points, kinds] of perWord) {
+      total += points;
+      // A word found in several kinds of field is stronger evidence.
+      let extra = -1;
+      for (let bits = kinds; bits; bits &= bits - 1) extra += 1;
+      total += Math.min(2, Math.max(0, extra));
+      if (kinds & 1 && points === POINTS.name.exact) exactNameWords += 1;
+    }
+    total += phraseBonus(q, f) - (n - matched) * MISSED_WORD;
+    // Among names matched word for word, the one the request covers most.
+    if (f.nameWords) total += (2 * Math.min(exactNameWords, f.nameWords)) / f.nameWords;
+    if (f.settings && !q.settings) total *= HELPER_FACTOR;
+    ranked.push({ item, score: total, index: itemIndex, sure: matched === n && perWord.every((c) => c[2]) });
+  }
+  if (ranked.length === 0) return none;
+  const matchedCommands = new Set(ranked.map((r) => r.item.fields.command).filter(Boolean));
+  for (const r of ranked) {
+    const f = r.item.fields;
+    if (f.parent && matchedCommands.has(f.parent) && !(f.settings && q.settings)) r.score *= HELPER_FACTOR;
+  }
+  ranked.sort((a, b) => b.score - a.score || a.index - b.index);
+  const best = ranked[0].score;
+  const top = ranked.filter((r) => r.score === best).map((r) => r.item);
+  return { top, score: best, ranked, sure: ranked[0].sure };
+}
+
+// The nearest name by whole-name edit distance, for "did you mean"; only
+// the start of a long request is compared.
 export function closest(query, items) {
-  const q = normalize(query);
+  const q = normalize(query).slice(0, 64);
   let best = null;
   let bestDistance = Infinity;
   for (const item of items) {
-    for (const name of item.fields.names) {
+    for (const name of item.fields.name) {
       const d = editDistance(q, name, bestDistance === Infinity ? Infinity : bestDistance - 1);
       if (d < bestDistance) {
         bestDistance = d;
