@@ -58,8 +58,10 @@ function typoBudget(length) {
 
 // Hyphens, underscores, dots and path separators part words as spaces do:
 // "shopping-list.txt" is "shopping list txt".
+const SEPARATORS = /[\s\-_.:/\\()!?,;'"’“”«»[\]{}|+*&]+/;
+const splitWords = (normalized) => normalized.split(SEPARATORS).filter(Boolean);
 export function wordsOf(text) {
-  return normalize(text).split(/[\s\-_.:/\\()!?,;'"’“”«»[\]{}|+*&]+/).filter(Boolean);
+  return splitWords(normalize(text));
 }
 
 // Words that are no part of a name: "open a terminal", "the browser please".
@@ -97,24 +99,30 @@ const HELPER_FACTOR = 0.5;
 // applications unless settings are asked for; an entry whose parent (the
 // command it adds options to) matches too ranks below that parent.
 export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false }) {
-  const norm = (list) => [...new Set(list.map(normalize).filter(Boolean))].map(own);
+  // normalize() makes new strings, so nothing here holds on to a file's text.
+  const norm = (list) => [...new Set(list.map(normalize).filter(Boolean))];
   const fields = {
     name: norm(names), id: norm(ids), generic: norm(generic), keyword: norm(keywords),
     concept: norm(settings ? [...concepts, ...SETTINGS_WORDS] : concepts), comment: norm(comments),
   };
+  // Each distinct word once per kind: words[i] found in a field of kinds[i].
   const words = [];
-  for (const kind of KINDS) {
+  const kinds = [];
+  for (let k = 0; k < KINDS.length; k += 1) {
+    const kind = KINDS[k];
     const seen = new Set();
     for (const value of fields[kind]) {
-      for (const word of kind === 'id' ? [value] : wordsOf(value)) {
+      for (const word of kind === 'id' ? [value] : splitWords(value)) {
         if (seen.has(word) || (kind === 'comment' && FILLER_OR_SHORT(word))) continue;
         seen.add(word);
-        words.push([own(word), kind]);
+        words.push(word);
+        kinds.push(k);
       }
     }
   }
-  const nameWords = new Set(fields.name.flatMap(wordsOf));
-  return { ...fields, words, nameWords: nameWords.size, command, parent, settings };
+  let nameWords = 0;
+  for (let i = 0; i < words.length && kinds[i] === 0; i += 1) nameWords += 1;
+  return { ...fields, words, kinds, nameWords, command, parent, settings };
 }
 
 // Word -> postings, built once per list (lists are replaced, never changed).
@@ -124,10 +132,11 @@ function indexOf(items) {
   if (index) return index;
   const postings = new Map();
   items.forEach((item, i) => {
-    for (const [word, kind] of item.fields.words) {
-      let list = postings.get(word);
-      if (!list) postings.set(word, (list = []));
-      list.push(i * KINDS.length + KINDS.indexOf(kind));
+    const { words, kinds } = item.fields;
+    for (let w = 0; w < words.length; w += 1) {
+      const list = postings.get(words[w]);
+      if (list) list.push(i * KINDS.length + kinds[w]);
+      else postings.set(words[w], [i * KINDS.length + kinds[w]]);
     }
   });
   index = { postings, words: [...postings.keys()] };
@@ -179,51 +188,63 @@ export function rank(query, items) {
   if (q.words.length === 0 || items.length === 0) return none;
   const { postings, words } = indexOf(items);
   const n = q.words.length;
-  // item -> per word: [points, kinds seen (bits), sure]
-  const hits = new Map();
+  // Per item and word of the request: best points, kinds of field matched
+  // whole or by their start (bits), and whether the match was sure.
+  const points = new Float32Array(items.length * n);
+  const kindBits = new Uint8Array(items.length * n);
+  const sure = new Uint8Array(items.length * n);
+  const touched = [];
   q.words.forEach((qw, wi) => {
     for (const word of words) {
       const kindOfMatch = how(qw, word);
       if (!kindOfMatch) continue;
+      const whole = kindOfMatch === 'exact' || kindOfMatch === 'prefix';
+      // Sure: the whole or the start of a name or id word, or one typo in
+      // a long word; bare sentences need that before they open anything.
+      const sureMatch = whole || (kindOfMatch === 'typo1' && qw.length >= 5);
       for (const posting of postings.get(word)) {
         const itemIndex = Math.floor(posting / KINDS.length);
-        const kind = KINDS[posting % KINDS.length];
-        const points = POINTS[kind][kindOfMatch];
-        if (points === 0) continue;
-        let perWord = hits.get(itemIndex);
-        if (!perWord) hits.set(itemIndex, (perWord = Array.from({ length: n }, () => [0, 0, false])));
-        const cell = perWord[wi];
-        // Sure: the whole or the start of a name or id word, or one typo in
-        // a long word; bare sentences need that before they open anything.
-        const sure = (kind === 'name' || kind === 'id') && (kindOfMatch === 'exact' || kindOfMatch === 'prefix' || (kindOfMatch === 'typo1' && qw.length >= 5));
-        if (kindOfMatch === 'exact' || kindOfMatch === 'prefix') cell[1] |= 1 << KINDS.indexOf(kind);
-        if (points > cell[0]) cell[0] = points;
-        cell[2] ||= sure;
+        const k = posting % KINDS.length;
+        const got = POINTS[KINDS[k]][kindOfMatch];
+        if (got === 0) continue;
+        const cell = itemIndex * n + wi;
+        if (points[cell] === 0) touched.push(itemIndex);
+        if (whole) kindBits[cell] |= 1 << k;
+        if (got > points[cell]) points[cell] = got;
+        if (sureMatch && k <= 1) sure[cell] = 1;
       }
     }
   });
   const needed = n - Math.floor(n / 3);
   const ranked = [];
-  for (const [itemIndex, perWord] of hits) {
-    const matched = perWord.filter(([points]) => points > 0).length;
+  const done = new Uint8Array(items.length);
+  for (const itemIndex of touched) {
+    if (done[itemIndex]) continue;
+    done[itemIndex] = 1;
+    const base = itemIndex * n;
+    let matched = 0;
+    let total = 0;
+    let exactNameWords = 0;
+    let allSure = true;
+    for (let wi = 0; wi < n; wi += 1) {
+      const got = points[base + wi];
+      if (got > 0) matched += 1;
+      if (!sure[base + wi]) allSure = false;
+      total += got;
+      // A word found in several kinds of field is stronger evidence.
+      let extra = -1;
+      for (let bits = kindBits[base + wi]; bits; bits &= bits - 1) extra += 1;
+      total += Math.min(2, Math.max(0, extra));
+      if (kindBits[base + wi] & 1 && got === POINTS.name.exact) exactNameWords += 1;
+    }
     if (matched < needed) continue;
     const item = items[itemIndex];
     const f = item.fields;
-    let total = 0;
-    let exactNameWords = 0;
-    for (const [points, kinds] of perWord) {
-      total += points;
-      // A word found in several kinds of field is stronger evidence.
-      let extra = -1;
-      for (let bits = kinds; bits; bits &= bits - 1) extra += 1;
-      total += Math.min(2, Math.max(0, extra));
-      if (kinds & 1 && points === POINTS.name.exact) exactNameWords += 1;
-    }
     total += phraseBonus(q, f) - (n - matched) * MISSED_WORD;
     // Among names matched word for word, the one the request covers most.
     if (f.nameWords) total += (2 * Math.min(exactNameWords, f.nameWords)) / f.nameWords;
     if (f.settings && !q.settings) total *= HELPER_FACTOR;
-    ranked.push({ item, score: total, index: itemIndex, sure: matched === n && perWord.every((c) => c[2]) });
+    ranked.push({ item, score: total, index: itemIndex, sure: matched === n && allSure });
   }
   if (ranked.length === 0) return none;
   const matchedCommands = new Set(ranked.map((r) => r.item.fields.command).filter(Boolean));
