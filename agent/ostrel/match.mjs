@@ -98,7 +98,7 @@ const HELPER_FACTOR = 0.5;
 // the application is), comments. A settings dialog ranks below the
 // applications unless settings are asked for; an entry whose parent (the
 // command it adds options to) matches too ranks below that parent.
-export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false }) {
+export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false, cover = true }) {
   // normalize() makes new strings, so nothing here holds on to a file's text.
   const norm = (list) => [...new Set(list.map(normalize).filter(Boolean))];
   const fields = {
@@ -120,8 +120,10 @@ export function prepare({ names = [], ids = [], generic = [], keywords = [], con
       }
     }
   }
+  // cover: prefer, among equals, the name the request covers most (not for
+  // windows, where equal matches go to the one used last).
   let nameWords = 0;
-  for (let i = 0; i < words.length && kinds[i] === 0; i += 1) nameWords += 1;
+  for (let i = 0; cover && i < words.length && kinds[i] === 0; i += 1) nameWords += 1;
   return { ...fields, words, kinds, nameWords, command, parent, settings };
 }
 

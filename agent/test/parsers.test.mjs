@@ -6,6 +6,7 @@ import { calculate, arithmeticSkill } from '../ostrel/skills/arithmetic.mjs';
 import { spokenToExpression } from '../ostrel/skills/spoken.mjs';
 import { timerSkill } from '../ostrel/skills/timer.mjs';
 import { TaskRegistry } from '../ostrel/tasks.mjs';
+import { decodeCompoundText } from '../ostrel/x11.mjs';
 
 test('calculates with the usual precedence, shows what it read, reads back what it prints and says what is wrong', () => {
   const cases = [
@@ -77,4 +78,14 @@ test('the task registry keeps a bounded number of finished tasks and lets them a
   registry.finishedTtlMs = -1;
   assert.deepEqual(registry.list().map((t) => t.id), [running]);
   registry.stopAll();
+});
+
+test('decodes COMPOUND_TEXT titles: UTF-8 runs, other right halves and multi-byte sets', () => {
+  const esc = (text) => Buffer.from(text.replace(/ESC/g, '\x1b'), 'latin1');
+  const cases = [
+    [Buffer.concat([esc('vi ESC%G'), Buffer.from('— notes 🍕'), esc('ESC%@ caf\xe9')]), 'vi — notes 🍕 café'],
+    [esc('ESC-L\xbf\xe0\xd8\xd2\xd5\xe2 ESC-A\xe9'), 'Привет é'], [esc('ESC$)B\xa4\xa2 x'), 'あ x'],
+    [esc('ESC$(B$"ESC(B x'), 'あ x'], [esc('plain \xe9'), 'plain é'],
+  ];
+  for (const [bytes, text] of cases) assert.equal(decodeCompoundText(bytes), text, text);
 });

@@ -9,6 +9,7 @@ import { tempDir, removeDir, childEnv, waitFor, AGENT_ROOT } from '../testkit/da
 import { scanApplications, splitExec } from '../ostrel/desktop.mjs';
 import { rank } from '../ostrel/match.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
+import { pickWindow } from '../ostrel/skills/switch.mjs';
 
 // The first of a repeated key counts, so Type and Exec here are defaults.
 const entry = (keys) => `# test entry\n[Desktop Entry]\n${keys}\nType=Application\nExec=recorder\n`;
@@ -135,6 +136,18 @@ it('finds real applications by everyday names, above their helpers and settings,
     ['open a terminal', "Can't open Xfce Terminal"], ['launch calculater', "Can't open Qalculate!"], ['open text editor', "Can't open Mousepad"],
   ];
   for (const [sentence, title] of answers) assert.equal((await rows(sentence, real))[0][0], title, sentence);
+
+  // Windows, most recently used first: title words, class, and the names of the application they belong to.
+  const win = (id, title, resName, resClass) => ({ id, title, resName, resClass });
+  const windows = [win('term', 'anna@box: ~/src', 'xterm', 'XTerm'), win('list', '/home/anna/shopping-list.txt - Mousepad', 'mousepad', 'Mousepad'),
+    win('web', 'Debian — Mozilla Firefox', 'Navigator', 'firefox-esr'), win('notes', 'notes.txt - Mousepad', 'mousepad', 'Mousepad'),
+    win('w38', 'w38', 'xmessage', 'Xmessage'), win('w3', 'w3', 'xmessage', 'Xmessage')];
+  const switches = [
+    ['terminal', 'term'], ['the browser', 'web'], ['text editor', 'list'], ['shopping list', 'list'], ['shoping lst', 'list'],
+    ['notes', 'notes'], ['w3', 'w3'], ['mousepad', 'list'], ['xterm', 'term'], ['calculator', null],
+  ];
+  for (const [target, id] of switches) assert.equal(pickWindow(target, windows, apps)?.id ?? null, id, target);
+  assert.equal(pickWindow('mousepad', [...windows].reverse(), apps).id, 'notes', 'of equal matches, the one used last');
 });
 
 it('reads every entry of a tree no folder can break: loops, repeats, FIFOs, folders it cannot look at, long requests', async () => {
