@@ -54,14 +54,30 @@ test('reads timer and reminder sentences, refusing what it cannot keep', () => {
     ['remind me to call the plumber in two hours', 'Reminder in 2 hours', 'Call the plumber'],
     ['remind me in a minute', 'Reminder in 1 minute', 'Reminder'], ['set a timer', 'How long?'],
     ['set a timer for 25 hours', 'That timer is too long'], ['timer for 0.2 seconds', 'That timer is too short'],
+    ['timer for three quarters of an hour', 'Timer for 45 minutes', '45 min left'], ['Timer for an hour and a quarter', 'Timer for 1 hour 15 minutes'],
+    ['timer for half a minute', 'Timer for 30 seconds'], ['timer for 2 and 3 quarters hours', 'Timer for 2 hours 45 minutes'],
+    ['timer for an hour and a third', 'Didn’t understand “third”'],
+    ['Remind me in five minutes to buy 🍕 for Anna', 'Reminder in 5 minutes', 'Buy 🍕 for Anna'],
+    ["remind me in a minute to call O'Neil about the Café!", 'Reminder in 1 minute', "Call O'Neil about the Café"],
+    [`remind me in 1 minute to A${'a'.repeat(57)}🍕🍕`, 'Reminder in 1 minute', `A${'a'.repeat(57)}…`],
   ];
   const tasks = new TaskRegistry();
+  let running = 0;
   try {
     for (const [sentence, title, subtitle] of cases) {
       const { lines: [line], keepOpen } = timerSkill(sentence, tasks);
       const started = /^(Timer|Reminder) /.test(title);
+      running += started;
       assert.deepEqual([line.title, keepOpen, line.taskId !== undefined], [title, started, started], sentence);
       if (subtitle) assert.equal(line.subtitle, subtitle, sentence);
+    }
+    const control = [
+      ['how long is left', running, /^\d+ (?:min|h|s)\b.* left$/], ['stop the timer', 1, /^Stopped A/], ['how much time is left', running - 1, / left$/],
+      ['cancel all timers', 4, /^Stopped |more stopped$/], ['stop the timer', 1, /^No timer is running$/], ['how long is left', 1, /^No timer is running$/],
+    ];
+    for (const [sentence, count, title] of control) {
+      const { lines } = timerSkill(sentence, tasks);
+      assert.ok(lines.length === count && lines.every((l) => title.test(l.title)), `${sentence}: ${JSON.stringify(lines)}`);
     }
   } finally {
     tasks.stopAll();
