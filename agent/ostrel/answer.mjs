@@ -41,4 +41,4 @@ export function single(title, subtitle = '') {
   return answer([row(title, subtitle)]);
 }
 
-export const CAPABILITIES = 'try: maths, open an app, switch to a window, what apps are open, left half, battery, set a timer for 5 minutes';
+export const CAPABILITIES = 'try: maths, 5 miles in km, what time is it, open an app, switch to a window, what apps are open, left half, battery, set a timer for 5 minutes';

@@ -10,6 +10,8 @@ import { isTimerRequest, timerSkill } from './skills/timer.mjs';
 import { fallbackSkill } from './skills/fallback.mjs';
 import { launchTarget, launchSkill, bareLaunch } from './skills/launch.mjs';
 import { switchTarget, switchSkill } from './skills/switch.mjs';
+import { clockSkill } from './skills/clock.mjs';
+import { convertSkill } from './skills/convert.mjs';
 
 export const MAX_SENTENCE = 2000;
 
@@ -31,7 +33,7 @@ export async function answerSentence(sentence, { tasks = null, env = process.env
     if (isAppsRequest(text)) return await appsSkill(env);
     const window = switchTarget(text);
     if (window) return await switchSkill(window, env);
-    return arithmeticSkill(text) ?? (await bareLaunch(text, env)) ?? fallbackSkill();
+    return clockSkill(text, { env }) ?? convertSkill(text) ?? arithmeticSkill(text) ?? (await bareLaunch(text, env)) ?? fallbackSkill();
   } catch (err) {
     // Skills report problems as rows; reaching here is a bug, but the user
     // still gets a row rather than a dead palette.

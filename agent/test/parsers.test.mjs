@@ -7,6 +7,8 @@ import { spokenToExpression } from '../ostrel/skills/spoken.mjs';
 import { timerSkill } from '../ostrel/skills/timer.mjs';
 import { TaskRegistry } from '../ostrel/tasks.mjs';
 import { decodeCompoundText } from '../ostrel/x11.mjs';
+import { convertSkill } from '../ostrel/skills/convert.mjs';
+import { clockSkill } from '../ostrel/skills/clock.mjs';
 
 test('calculates with the usual precedence, shows what it read, reads back what it prints and says what is wrong', () => {
   const cases = [
@@ -104,4 +106,41 @@ test('decodes COMPOUND_TEXT titles: UTF-8 runs, other right halves and multi-byt
     [esc('ESC$(B$"ESC(B x'), 'あ x'], [esc('plain \xe9'), 'plain é'],
   ];
   for (const [bytes, text] of cases) assert.equal(decodeCompoundText(bytes), text, text);
+});
+
+test('answers percentages, roots, conversions that read back, and the time and date anywhere', () => {
+  const title = (doc) => doc?.lines[0].title ?? null;
+  const maths = [
+    ['what is 15% of 80', '12'], ['what is 20 percent of 250', '50'], ['fifteen percent of eighty', '12'], ['80 plus 15%', '92'],
+    ['80 - 15%', '68'], ['7 % 3', '1'], ['square root of 144', '12'], ['the cube root of 27', '3'], ['sqrt(2) ^ 2', '2'],
+    ['square root of -4', "Can't calculate that"], ['two to the power of ten', '1024'],
+  ];
+  for (const [sentence, result] of maths) assert.equal(title(arithmeticSkill(sentence)), result, sentence);
+  const conversions = [
+    ['5 miles in km', '8.04672 km'], ['100 f to c', '37.7777778 °C'], ['how many ounces in a pound', '16 oz'], ['2 gb in mb', '2000 MB'],
+    ['convert 3 feet to cm', '91.44 cm'], ['30 mph in km/h', '48.28032 km/h'], ['10 square feet in m2', '0.9290304 m²'], ['1 hour in minutes', '60 min'],
+    ['2 GiB in MB', '2147.48365 MB'], ['how many cups in a gallon', '16 cup'], ['2 fl oz in ml', '59.1470591 ml'], ['five kilograms in pounds', '11.0231131 lb'],
+    ['3 hectares in acres', '7.41316144 acre'], ['-300 c in k', 'That is below absolute zero'], ['5 kg in miles', "Can't convert mass to length"],
+    ['what is 2 plus 2', null],
+  ];
+  for (const [sentence, result] of conversions) {
+    const doc = convertSkill(sentence);
+    assert.equal(title(doc), result, sentence);
+    const [from, to] = doc?.lines[0].subtitle.split(' in ') ?? [];
+    if (/^\d/.test(result ?? '')) assert.equal(title(convertSkill(`${result} in ${from.replace(/^[\d.]+ /, '')}`)), from, `${sentence}: back from ${result} in ${to}`);
+  }
+  const now = new Date('2026-12-24T23:30:00Z');
+  const env = { TZ: 'Europe/Berlin' };
+  const clock = [
+    ['what time is it', '00:30', 'Friday, 25 December 2026'], ["what's the date?", 'Friday, 25 December 2026'],
+    ['What time is it in Tokyo?', '08:30', 'in Tokyo (Asia/Tokyo), Friday, 25 December 2026'], ['time in new york', '18:30'],
+    ['what time is it in atlantis', "I don't know the time in Atlantis"], ['how many days until 25 December', 'Today'],
+    ['how many days until the 1st of january', '7 days', 'until Friday, 1 January 2027'], ['days until christmas eve', '364 days'],
+    ['how many days until 31 february', 'There is no 31 February'], ['how many days until someday', 'Which day is "someday"?'], ['what is 2 plus 2', null],
+  ];
+  for (const [sentence, result, subtitle] of clock) {
+    const doc = clockSkill(sentence, { env, now });
+    assert.equal(title(doc), result, sentence);
+    if (subtitle) assert.equal(doc.lines[0].subtitle, subtitle, sentence);
+  }
 });

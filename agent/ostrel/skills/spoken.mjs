@@ -170,6 +170,8 @@ const LEADING = /^(?:(?:hey|ok|okay)\s+)?(?:(?:what|how much)(?:\s+is|'s|'s|s)|c
 const TRAILING = /(?:\s*(?:=|\?|\bequals?\b|\bplease\b))+\s*$/;
 
 const PHRASES = [
+  [/\b(?:the\s+)?square root of\b|\bsqrt\b/g, ' √ '],
+  [/\b(?:the\s+)?cube root of\b/g, ' ∛ '],
   [/\braised to the power of\b|\bto the power of\b|\bto the power\b|\braised to\b/g, ' ^ '],
   [/\bmultiplied by\b|\btimes\b/g, ' * '],
   [/\bdivided by\b|\bover\b/g, ' / '],
@@ -184,7 +186,18 @@ const PHRASES = [
 
 // Only numbers, operator symbols and the letter x (as in 3 x 4) may be left
 // once words are translated; anything else means the sentence was not maths.
-const MATHS_ONLY = /^[\d.\s+\-−–*×x·/÷^%()]*$/;
+const MATHS_ONLY = /^[\d.\s+\-−–*×x·/÷^%()√∛]*$/;
+
+// Percentages become plain arithmetic: "15% of 80" is 15 / 100 × 80, "80
+// plus 15%" adds 15% of 80, a lone "15%" is 0.15. A % between two numbers
+// stays the remainder ("7 % 3").
+function percentages(text) {
+  return text
+    .replace(/\b(?:percent|per cent)\b/g, '%')
+    .replace(/(\d+(?:\.\d+)?)\s*%\s*of\b/g, '($1 / 100) *')
+    .replace(/^(.+?)\s*([+-])\s*(\d+(?:\.\d+)?)\s*%$/, '($1) * (1 $2 $3 / 100)')
+    .replace(/(\d+(?:\.\d+)?)\s*%$/, '($1 / 100)');
+}
 const LITERAL = /0x[0-9a-f]+|\d+(?:\.\d+)?e[+-]?\d+/g;
 
 export function spokenToExpression(sentence) {
@@ -193,7 +206,7 @@ export function spokenToExpression(sentence) {
   text = text.replace(/(\d),(?=\d{3}(?!\d))/g, '$1');
   for (const [pattern, symbol] of PHRASES) text = text.replace(pattern, symbol);
   if (/[a-z]/.test(text.replace(/\bx\b/g, ''))) text = numberWordsToDigits(text);
-  text = text.replace(/\s+/g, ' ').trim();
+  text = percentages(text.replace(/\s+/g, ' ').trim());
   if (!/\d/.test(text) || !MATHS_ONLY.test(text.replace(LITERAL, '0'))) return null;
   return text;
 }
