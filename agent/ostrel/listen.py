@@ -303,6 +303,14 @@ def stop_child(child):
         child.stdout.close()
 
 
+def whole_samples(carry, data):
+    """The bytes of a read after the carry of the one before, cut to whole
+    16-bit samples, and the odd byte left over, which starts the next."""
+    data = carry + data
+    cut = len(data) - len(data) % 2
+    return data[:cut], data[cut:]
+
+
 def open_audio(wav):
     return WavFile(wav) if wav else Microphone()
 
@@ -388,9 +396,7 @@ def worker():
                 stop()
                 wav_done = True
                 continue
-            data, carry = carry + data, b""
-            if len(data) % 2:
-                data, carry = data[:-1], data[-1:]
+            data, carry = whole_samples(carry, data)
             for event in recogniser.feed(data):
                 write_line(*event)
     finally:
