@@ -160,7 +160,12 @@ function how(query, word) {
   if (query.length >= 3 && word.includes(query)) return 'inner';
   // A three-letter word may have lost one letter ("tol" for "tool").
   const budget = query.length === 3 && word.length === 4 ? 1 : typoBudget(query.length);
-  if (budget === 0) return null;
+  if (budget === 0 || Math.abs(query.length - word.length) > budget) return null;
+  // A typo leaves the first or the second letter in place, or swaps the two;
+  // the far costlier distance is worked out only for such words.
+  const [q0, q1] = [query.charCodeAt(0), query.charCodeAt(1)];
+  const [w0, w1] = [word.charCodeAt(0), word.charCodeAt(1)];
+  if (q0 !== w0 && q1 !== w1 && !(q0 === w1 && q1 === w0)) return null;
   const d = editDistance(query, word, budget);
   if (d > budget) return null;
   return d === 1 ? 'typo1' : 'typo2';
