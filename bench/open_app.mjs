@@ -155,6 +155,7 @@ try {
   gc();
   const cold = await timeMs(() => applications(env));
   const appCount = cold.result.apps.length;
+  cold.result = null;
   gc();
   const heapWith = process.memoryUsage().heapUsed;
   await mkdir(path.join(root, 'empty'));

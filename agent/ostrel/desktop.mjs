@@ -6,7 +6,7 @@
 import { readdir, stat, access, constants } from 'node:fs/promises';
 import { statSync, fstatSync, openSync, readSync, closeSync, accessSync, constants as fsConstants } from 'node:fs';
 import path from 'node:path';
-import { prepare, own } from './match.mjs';
+import { prepare, own, indexList } from './match.mjs';
 
 const MAX_FILE_BYTES = 64 * 1024;
 const MAX_DEPTH = 8;
@@ -400,7 +400,9 @@ export async function scanApplications(env, previous = null) {
     parsed.set(`${id}\u0000${file}`, entry);
     if (entry) entries.push(entry);
   }
-  return { apps: markHelpers(entries), roots, dirs, parsed };
+  const apps = markHelpers(entries);
+  await indexList(apps, { sliceMs: SLICE_MS, pause: turn });
+  return { apps, roots, dirs, parsed };
 }
 
 // A folder that cannot even be looked at has a stamp too, so that it is

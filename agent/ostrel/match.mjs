@@ -127,23 +127,49 @@ export function prepare({ names = [], ids = [], generic = [], keywords = [], con
   return { ...fields, words, kinds, nameWords, command, parent, settings };
 }
 
-// Word -> postings, built once per list (lists are replaced, never changed).
+// Word -> postings, built once per list (lists are replaced, never
+// changed). indexList builds it in slices of sliceMs, awaiting pause()
+// between them, so that a long list never holds up other requests for long;
+// a list not indexed beforehand is indexed in one go when first ranked.
 const indexes = new WeakMap();
-function indexOf(items) {
-  let index = indexes.get(items);
-  if (index) return index;
-  const postings = new Map();
-  items.forEach((item, i) => {
-    const { words, kinds } = item.fields;
+
+function addPostings(postings, items, from, to) {
+  for (let i = from; i < to; i += 1) {
+    const { words, kinds } = items[i].fields;
     for (let w = 0; w < words.length; w += 1) {
       const list = postings.get(words[w]);
       if (list) list.push(i * KINDS.length + kinds[w]);
       else postings.set(words[w], [i * KINDS.length + kinds[w]]);
     }
-  });
-  index = { postings, words: [...postings.keys()] };
+  }
+}
+
+function store(items, postings) {
+  const index = { postings, words: [...postings.keys()] };
   indexes.set(items, index);
   return index;
+}
+
+export async function indexList(items, { sliceMs, pause }) {
+  const postings = new Map();
+  for (let from = 0; from < items.length;) {
+    const sliceStart = performance.now();
+    let to = from;
+    while (to < items.length && performance.now() - sliceStart < sliceMs) {
+      addPostings(postings, items, to, Math.min(items.length, to + 100));
+      to = Math.min(items.length, to + 100);
+    }
+    from = to;
+    if (from < items.length) await pause();
+  }
+  return store(items, postings);
+}
+
+function indexOf(items) {
+  if (indexes.has(items)) return indexes.get(items);
+  const postings = new Map();
+  addPostings(postings, items, 0, items.length);
+  return store(items, postings);
 }
 
 // The request as words to look up, and as the phrase compared with whole fields.
@@ -266,14 +292,15 @@ export function rank(query, items) {
 }
 
 // The nearest name by whole-name edit distance, for "did you mean"; only
-// the start of a long request is compared.
+// the start of a long request is compared, and nothing further off than
+// half its length counts (null then).
 export function closest(query, items) {
-  const q = normalize(query).slice(0, 64);
+  const q = normalize(query).slice(0, 32);
   let best = null;
-  let bestDistance = Infinity;
+  let bestDistance = Math.floor(q.length / 2) + 1;
   for (const item of items) {
     for (const name of item.fields.name) {
-      const d = editDistance(q, name, bestDistance === Infinity ? Infinity : bestDistance - 1);
+      const d = editDistance(q, name, bestDistance - 1);
       if (d < bestDistance) {
         bestDistance = d;
         best = item;

@@ -20,6 +20,9 @@ def setUpModule():
     global tmp, recogniser, two
     tmp = tempfile.TemporaryDirectory()
     unittest.addModuleCleanup(tmp.cleanup)
+    # The grammar takes in the applications installed: here the real packaged entries of the agent's tests.
+    os.environ.update(XDG_DATA_HOME=tmp.name, XDG_DATA_DIRS=os.path.join(os.path.dirname(speech.HERE), "test", "data"))
+    os.environ.pop("DISPLAY", None)
     recogniser = listen.Recogniser(listen.MODEL_DIR)
     two = os.path.join(tmp.name, "two.wav")  # at 44.1 kHz in stereo, so that the listener needs sox for it
     subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", two], check=True)

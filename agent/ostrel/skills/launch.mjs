@@ -106,7 +106,7 @@ export async function launchSkill(target, env) {
     return answer(shown);
   }
   const near = closest(target, apps);
-  return single(`No application called "${target}"`, `the closest is ${near.name}`);
+  return single(`No application called "${target}"`, near ? `the closest is ${near.name}` : 'nothing has a name like it');
 }
 
 // A bare sentence that names one application well enough (every word the
