@@ -75,10 +75,14 @@ function stats(samples) {
   return `p50 ${at(0.5).toFixed(3)} ms, p99 ${at(0.99).toFixed(3)} ms`;
 }
 
+// Wall time, and the process's own CPU time: on a shared machine the
+// first counts the waits for a core, the second only the work.
 async function timeMs(fn) {
   const start = process.hrtime.bigint();
+  const cpu = process.cpuUsage();
   const result = await fn();
-  return { ms: Number(process.hrtime.bigint() - start) / 1e6, result };
+  const used = process.cpuUsage(cpu);
+  return { ms: Number(process.hrtime.bigint() - start) / 1e6, cpuMs: (used.user + used.system) / 1000, result };
 }
 
 const met = (ok) => (ok ? 'met' : 'MISSED');
@@ -163,25 +167,26 @@ try {
   gc();
   const heapWithout = process.memoryUsage().heapUsed;
   const scans = [];
-  for (let i = 0; i < 3; i += 1) scans.push((await timeMs(() => scanApplications(env))).ms);
+  for (let i = 0; i < 3; i += 1) scans.push(await timeMs(() => scanApplications(env)));
   const rescans = [];
   for (let i = 0; i < 5; i += 1) {
     const now = new Date(Date.now() + i * 1000);
     await utimes(path.join(root, 'sys', 'applications', 'group3'), now, now);
-    rescans.push((await timeMs(() => answerSentence('open nebula viewer 421', { env }))).ms);
+    rescans.push(await timeMs(() => answerSentence('open nebula viewer 421', { env })));
   }
   const hard = [];
   for (const sentence of HARD) {
     await answerSentence(sentence, { env });
     const times = [];
-    for (let i = 0; i < 5; i += 1) times.push((await timeMs(() => answerSentence(sentence, { env }))).ms);
-    hard.push([sentence, Math.min(...times)]);
+    for (let i = 0; i < 5; i += 1) times.push(await timeMs(() => answerSentence(sentence, { env })));
+    hard.push([sentence, Math.min(...times.map((t) => t.ms)), Math.min(...times.map((t) => t.cpuMs))]);
   }
-  const [worstSentence, worst] = hard.reduce((a, b) => (b[1] > a[1] ? b : a));
+  const [worstSentence, worst, worstCpu] = hard.reduce((a, b) => (b[1] > a[1] ? b : a));
 
   const right = ours.filter((r) => r.ok).length;
   const p50 = [...warm].sort((a, b) => a - b)[Math.floor(warm.length / 2)];
-  const coldBest = Math.min(cold.ms, ...scans);
+  const coldBest = Math.min(cold.ms, ...scans.map((t) => t.ms));
+  const coldCpu = Math.min(cold.cpuMs, ...scans.map((t) => t.cpuMs));
   console.log(`open_app: ${apps.length} real applications, ${CORPUS.length} everyday queries; ${appCount} generated entries`);
   console.log(`  right application first, Ostrel:          ${right}/${CORPUS.length} (${((100 * right) / CORPUS.length).toFixed(0)} %)`);
   if (canRofi) {
@@ -198,9 +203,9 @@ try {
   }
   console.log(`  warm, find the application (real entries): ${stats(warm)}  target <= ${TARGETS.warmMs} ms: ${met(p50 <= TARGETS.warmMs)}`);
   console.log(`  warm, "open X" matching nothing:           ${stats(warmMiss)}`);
-  console.log(`  slowest hard request, ${GENERATED} entries:     ${worst.toFixed(1)} ms ("${worstSentence.slice(0, 30)}")  target <= ${TARGETS.anyMs} ms: ${met(worst <= TARGETS.anyMs)}`);
-  console.log(`  cold scan of ${appCount} entries:            ${coldBest.toFixed(0)} ms (first ${cold.ms.toFixed(0)} ms)  target < ${TARGETS.coldMs} ms: ${met(coldBest < TARGETS.coldMs)}`);
-  console.log(`  re-read after a folder changed:            ${stats(rescans)}`);
+  console.log(`  slowest hard request, ${GENERATED} entries:     ${worst.toFixed(1)} ms, ${worstCpu.toFixed(1)} ms CPU ("${worstSentence.slice(0, 30)}")  target <= ${TARGETS.anyMs} ms: ${met(worst <= TARGETS.anyMs)}`);
+  console.log(`  cold scan of ${appCount} entries:            ${coldBest.toFixed(0)} ms, ${coldCpu.toFixed(0)} ms CPU (first ${cold.ms.toFixed(0)} ms)  target < ${TARGETS.coldMs} ms: ${met(coldBest < TARGETS.coldMs)}`);
+  console.log(`  re-read after a folder changed:            ${stats(rescans.map((t) => t.ms))}; CPU ${stats(rescans.map((t) => t.cpuMs))}`);
   console.log(`  heap of the cached list:                   ${((heapWith - heapWithout) / 1024 / 1024).toFixed(1)} MiB`);
 } finally {
   await rm(root, { recursive: true, force: true });

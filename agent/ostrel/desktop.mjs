@@ -335,7 +335,7 @@ function readSmall(file, seenFiles) {
 // while the entry and its parent stay the same.
 function markHelpers(apps) {
   const key = (argv) => argv.join('\u0000');
-  const commands = new Set(apps.map((app) => key(app.argv)));
+  const commands = new Set(apps.map((app) => app.fields.command));
   const parentOf = (argv) => {
     for (let end = argv.length - 1; end >= 1 && argv[end].startsWith('-'); end -= 1) {
       if (commands.has(key(argv.slice(0, end)))) return key(argv.slice(0, end));

@@ -8,9 +8,10 @@
 // each word, plus a bonus when the whole request is one of its names.
 
 // A copy that does not keep the text it was cut from alive: names are cut
-// out of whole desktop files, which the list must not hold on to.
+// out of whole desktop files, which the list must not hold on to. Slicing
+// a concatenation makes V8 copy the characters into a string of its own.
 export function own(text) {
-  return text.length < 13 ? text : JSON.parse(JSON.stringify(text));
+  return text.length < 13 ? text : ` ${text}`.slice(1);
 }
 
 export function normalize(text) {
