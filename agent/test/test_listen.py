@@ -65,6 +65,23 @@ class Recognition(unittest.TestCase):
         self.assertEqual(heard("maximize"), ["maximize"])
 
 
+class Grammar(unittest.TestCase):
+    def test_takes_in_installed_names_and_window_titles_in_words_it_can_say(self):
+        import phrases
+        text = phrases.grammar(["Firefox ESR", "Qalculate!"], ["/home/anna/shopping-list.txt - Mousepad"], recogniser.known)
+        apps = next(line for line in text.splitlines() if line.startswith("<app> ="))
+        self.assertIn("| firefox", apps)
+        self.assertNotIn("esr", apps)  # not in the dictionary: the recogniser could not say it
+        self.assertIn("| shopping list", text)
+        folder = os.path.join(os.environ["XDG_DATA_HOME"], "applications")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "bank.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=Piggy Bank\nExec=true\n")
+        recogniser.checked = None  # as once REFRESH_S has passed
+        recogniser.drop()  # between utterances, where the grammar is looked at again
+        self.assertIn("| piggy bank", recogniser.grammar)
+
+
 class Samples(unittest.TestCase):
     def test_reads_of_any_length_give_whole_samples_and_lose_no_byte(self):
         audio = bytes(range(256)) * 4
