@@ -91,6 +91,7 @@ const POINTS = {
 // Bonus when the whole request is one field (or the start of a name).
 const PHRASE = { nameExact: 30, idExact: 25, namePrefix: 20, generic: 12, concept: 12, keyword: 6 };
 const MISSED_WORD = 5;
+const MAX_RANKED = 20;
 const HELPER_FACTOR = 0.5;
 
 // Prepared fields of one candidate, normalized once when the list is built.
@@ -181,9 +182,12 @@ export function queryOf(text) {
   return { words, phrase: words.join(' '), raw: normalize(text).slice(0, 200), settings: words.some((w) => SETTINGS_WORDS.has(w)) };
 }
 
-function how(query, word) {
+function how(query, word, numeric) {
   if (word === query) return 'exact';
   if (query.length >= 2 && word.startsWith(query)) return 'prefix';
+  // A number is never mistyped for another: "app 7" is not "app 8", nor
+  // "app 17".
+  if (numeric) return null;
   if (query.length >= 3 && word.includes(query)) return 'inner';
   // A three-letter word may have lost one letter ("tol" for "tool").
   const budget = query.length === 3 && word.length === 4 ? 1 : typoBudget(query.length);
@@ -212,8 +216,9 @@ function phraseBonus(query, f) {
   return bonus;
 }
 
-// Candidates ranked best first, each with its score; equal scores keep the
-// order of items. top holds those sharing the best score; sure says whether
+// The best candidates (up to MAX_RANKED) ranked best first, each with its
+// score; equal scores keep the order of items. top holds all those sharing
+// the best score, in the order of items; sure says whether
 // the best one matched every word by name or id well enough to be opened
 // from a bare sentence.
 export function rank(query, items) {
@@ -229,8 +234,9 @@ export function rank(query, items) {
   const sure = new Uint8Array(items.length * n);
   const touched = [];
   q.words.forEach((qw, wi) => {
+    const numeric = /\d/.test(qw);
     for (const word of words) {
-      const kindOfMatch = how(qw, word);
+      const kindOfMatch = how(qw, word, numeric);
       if (!kindOfMatch) continue;
       const whole = kindOfMatch === 'exact' || kindOfMatch === 'prefix';
       // Sure: the whole or the start of a name or id word, or one typo in
@@ -281,15 +287,34 @@ export function rank(query, items) {
     ranked.push({ item, score: total, index: itemIndex, sure: matched === n && allSure });
   }
   if (ranked.length === 0) return none;
-  const matchedCommands = new Set(ranked.map((r) => r.item.fields.command).filter(Boolean));
-  for (const r of ranked) {
-    const f = r.item.fields;
-    if (f.parent && matchedCommands.has(f.parent) && !(f.settings && q.settings)) r.score *= HELPER_FACTOR;
+  const helpers = ranked.filter((r) => r.item.fields.parent);
+  if (helpers.length) {
+    const matchedCommands = new Set(ranked.map((r) => r.item.fields.command).filter(Boolean));
+    for (const r of helpers) {
+      const f = r.item.fields;
+      if (matchedCommands.has(f.parent) && !(f.settings && q.settings)) r.score *= HELPER_FACTOR;
+    }
   }
-  ranked.sort((a, b) => b.score - a.score || a.index - b.index);
-  const best = ranked[0].score;
-  const top = ranked.filter((r) => r.score === best).map((r) => r.item);
-  return { top, score: best, ranked, sure: ranked[0].sure };
+  const best = ranked.reduce((m, r) => Math.max(m, r.score), -Infinity);
+  const top = ranked.filter((r) => r.score === best);
+  // Only the leaders are put in order: a word every entry has must not
+  // cost a sort of the whole list.
+  const floor = ranked.length <= MAX_RANKED ? -Infinity : kthScore(ranked, MAX_RANKED);
+  const leaders = ranked.filter((r) => r.score >= floor);
+  leaders.sort((a, b) => b.score - a.score || a.index - b.index);
+  return { top: top.map((r) => r.item), score: best, ranked: leaders.slice(0, MAX_RANKED), sure: top[0].sure };
+}
+
+// The k-th best score, by a partial pass.
+function kthScore(ranked, k) {
+  const best = [];
+  for (const { score } of ranked) {
+    if (best.length < k) best.push(score);
+    else if (score > best[k - 1]) best[k - 1] = score;
+    else continue;
+    best.sort((a, b) => b - a);
+  }
+  return best[best.length - 1];
 }
 
 // The nearest name by whole-name edit distance, for "did you mean"; only
