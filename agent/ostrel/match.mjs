@@ -146,32 +146,82 @@ function addPostings(postings, items, from, to) {
   }
 }
 
-function store(items, postings) {
-  const index = { postings, words: [...postings.keys()] };
-  indexes.set(items, index);
-  return index;
+// Besides the postings: the words sorted (for the words a request word
+// starts), by their first and by their second letter (for typos), and by
+// the three-letter runs in them (for words a request word is inside of).
+function newIndex(postings) {
+  return { postings, words: [...postings.keys()].sort(), byFirst: new Map(), bySecond: new Map(), byRun: new Map() };
 }
 
-export async function indexList(items, { sliceMs, pause }) {
-  const postings = new Map();
-  for (let from = 0; from < items.length;) {
+function addBuckets(index, from, to) {
+  const put = (map, key, word) => {
+    const list = map.get(key);
+    if (list) list.push(word);
+    else map.set(key, [word]);
+  };
+  for (let i = from; i < to; i += 1) {
+    const word = index.words[i];
+    // Numbers are only ever matched whole or by their start.
+    if (/^\d+$/.test(word)) continue;
+    put(index.byFirst, word[0], word);
+    if (word.length > 1) put(index.bySecond, word[1], word);
+    const runs = new Set();
+    for (let k = 0; k + 3 <= word.length; k += 1) runs.add(word.slice(k, k + 3));
+    for (const run of runs) put(index.byRun, run, word);
+  }
+}
+
+async function inSlices(count, work, { sliceMs, pause }) {
+  for (let from = 0; from < count;) {
     const sliceStart = performance.now();
     let to = from;
-    while (to < items.length && performance.now() - sliceStart < sliceMs) {
-      addPostings(postings, items, to, Math.min(items.length, to + 100));
-      to = Math.min(items.length, to + 100);
+    while (to < count && performance.now() - sliceStart < sliceMs) {
+      work(to, Math.min(count, to + 100));
+      to = Math.min(count, to + 100);
     }
     from = to;
-    if (from < items.length) await pause();
+    if (from < count) await pause();
   }
-  return store(items, postings);
+}
+
+export async function indexList(items, slicing) {
+  const postings = new Map();
+  await inSlices(items.length, (from, to) => addPostings(postings, items, from, to), slicing);
+  const index = newIndex(postings);
+  await inSlices(index.words.length, (from, to) => addBuckets(index, from, to), slicing);
+  indexes.set(items, index);
+  return index;
 }
 
 function indexOf(items) {
   if (indexes.has(items)) return indexes.get(items);
   const postings = new Map();
   addPostings(postings, items, 0, items.length);
-  return store(items, postings);
+  const index = newIndex(postings);
+  addBuckets(index, 0, index.words.length);
+  indexes.set(items, index);
+  return index;
+}
+
+// The words of the index that a request word may match at all: those it
+// starts, those it is inside of, and those a typo away could be.
+function candidatesFor(index, qw, numeric) {
+  const { words } = index;
+  const out = new Set();
+  let lo = 0;
+  let hi = words.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (words[mid] < qw) lo = mid + 1;
+    else hi = mid;
+  }
+  for (let i = lo; i < words.length && words[i].startsWith(qw); i += 1) out.add(words[i]);
+  if (numeric || qw.length < 3) return out;
+  for (const word of index.byRun.get(qw.slice(0, 3)) ?? []) out.add(word);
+  for (const list of [index.byFirst.get(qw[0]), index.bySecond.get(qw[1]), index.byFirst.get(qw[1])]) {
+    for (const word of list ?? []) if (Math.abs(word.length - qw.length) <= 2) out.add(word);
+  }
+  return out;
 }
 
 // The request as words to look up, and as the phrase compared with whole fields.
@@ -225,7 +275,8 @@ export function rank(query, items) {
   const q = typeof query === 'string' ? queryOf(query) : query;
   const none = { top: [], score: 0, ranked: [], sure: false };
   if (q.words.length === 0 || items.length === 0) return none;
-  const { postings, words } = indexOf(items);
+  const index = indexOf(items);
+  const { postings } = index;
   const n = q.words.length;
   // Per item and word of the request: best points, kinds of field matched
   // whole or by their start (bits), and whether the match was sure.
@@ -235,7 +286,7 @@ export function rank(query, items) {
   const touched = [];
   q.words.forEach((qw, wi) => {
     const numeric = /\d/.test(qw);
-    for (const word of words) {
+    for (const word of candidatesFor(index, qw, numeric)) {
       const kindOfMatch = how(qw, word, numeric);
       if (!kindOfMatch) continue;
       const whole = kindOfMatch === 'exact' || kindOfMatch === 'prefix';
@@ -317,13 +368,14 @@ function kthScore(ranked, k) {
   return best[best.length - 1];
 }
 
-// The nearest name by whole-name edit distance, for "did you mean"; only
-// the start of a long request is compared, and nothing further off than
-// half its length counts (null then).
+// The nearest name by whole-name edit distance, for "did you mean";
+// nothing further off than a third of the request's length counts, and a
+// request longer than any name has none (null then).
 export function closest(query, items) {
-  const q = normalize(query).slice(0, 32);
+  const q = normalize(query);
+  if (q.length > 32) return null;
   let best = null;
-  let bestDistance = Math.floor(q.length / 2) + 1;
+  let bestDistance = Math.floor(q.length / 3) + 1;
   for (const item of items) {
     for (const name of item.fields.name) {
       const d = editDistance(q, name, bestDistance - 1);
