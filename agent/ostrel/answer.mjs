@@ -8,6 +8,8 @@ const SUBTITLE_MAX = 120;
 // Window titles and reminder texts come from outside; a newline or a control
 // character would break the one-line rows, a bidirectional override would
 // make a title read backwards, and a megabyte title would bury the panel.
+const graphemes = new Intl.Segmenter('en', { granularity: 'grapheme' });
+
 export function clip(text, max) {
   const flat = String(text ?? '')
     .replace(/[\u061c\u200e\u200f\u202a-\u202e\u2066-\u2069]/g, '')
@@ -15,7 +17,14 @@ export function clip(text, max) {
     .replace(/\s+/g, ' ')
     .trim();
   if (flat.length <= max) return flat;
-  return flat.slice(0, max - 1).trimEnd() + '…';
+  // Cut between graphemes: never inside a surrogate pair, an emoji
+  // sequence or a letter with its accents.
+  let out = '';
+  for (const { segment } of graphemes.segment(flat)) {
+    if (out.length + segment.length > max - 1) break;
+    out += segment;
+  }
+  return `${out.trimEnd()}…`;
 }
 
 export function row(title, subtitle = '', taskId) {
@@ -34,4 +43,4 @@ export function single(title, subtitle = '') {
 
 // One example of each kind of request, within one subtitle; the idle row
 // already suggests the window, app-list and battery requests.
-export const CAPABILITIES = 'try: 12*89, open firefox, switch to mail, find my resume, open downloads, volume up, dark mode, wifi off, lock, timers';
+export const CAPABILITIES = 'try: 12*89, 5 miles in km, what time is it, open firefox, switch to mail, find my resume, volume up, wifi off, timers';

@@ -9,6 +9,7 @@ import { createAgentServer } from './server.mjs';
 import { daemonFilePath, readDaemonFile, writeDaemonFile, removeDaemonFileIfOwned, probeDaemon } from './daemon-file.mjs';
 import { TaskRegistry } from './tasks.mjs';
 import { answerSentence } from './router.mjs';
+import { notify } from './notify.mjs';
 
 // Logging must never throw: with standard error on a pipe whose reader has
 // gone, each write fails, and a failure reported through the log would fail
@@ -49,7 +50,10 @@ async function main() {
   }
 
   const token = randomBytes(32).toString('hex');
-  const tasks = new TaskRegistry();
+  // A timer that ends says so on the desktop, whether or not the palette is shown.
+  const tasks = new TaskRegistry({
+    onDone: (task) => notify(task.outcome, task.title).then((r) => { if (!r.ok) log(`no notification for task ${task.id}: ${r.error}`); }),
+  });
   const server = createAgentServer({
     token,
     tasks,

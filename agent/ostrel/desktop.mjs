@@ -4,14 +4,15 @@
 // a warm request costs a few stat calls.
 
 import { readdir, stat, access, constants } from 'node:fs/promises';
-import { statSync, openSync, readSync, closeSync } from 'node:fs';
+import { statSync, fstatSync, openSync, readSync, closeSync, accessSync, constants as fsConstants } from 'node:fs';
 import path from 'node:path';
-import { prepare, own } from './match.mjs';
+import { prepare, own, indexList } from './match.mjs';
 
 const MAX_FILE_BYTES = 64 * 1024;
-const MAX_DEPTH = 4;
-const MAX_FILES = 5000;
-const READ_CONCURRENCY = 16;
+const MAX_DEPTH = 8;
+// A scan gives the event loop a turn this often, so that a cold scan of a
+// huge tree never holds up other requests for long.
+const SLICE_MS = 8;
 
 export function applicationDirs(env) {
   const absolute = (list) => list.filter((dir) => path.isAbsolute(dir));
@@ -56,8 +57,11 @@ function splitList(raw) {
     .filter(Boolean);
 }
 
-// The keys of the [Desktop Entry] group, localised ones as "Name[de]".
-export function parseGroup(text) {
+// The keys of the [Desktop Entry] group, localised ones as "Name[de]";
+// with suffixes given, only the localisations for those (the others are
+// most of a packaged file and would only be thrown away).
+const KEY = /^[A-Za-z0-9-]+(?:\[[^\]]+\])?$/;
+export function parseGroup(text, suffixes = null) {
   const keys = new Map();
   let inEntry = false;
   for (const line of text.split(/\r?\n/)) {
@@ -67,8 +71,12 @@ export function parseGroup(text) {
       continue;
     }
     if (!inEntry || line.startsWith('#')) continue;
-    const m = /^([A-Za-z0-9-]+(?:\[[^\]]+\])?)\s*=\s*(.*)$/.exec(line);
-    if (m && !keys.has(m[1])) keys.set(m[1], m[2]);
+    const eq = line.indexOf('=');
+    if (eq < 1) continue;
+    const key = line.slice(0, eq).trimEnd();
+    const open = key.indexOf('[');
+    if (suffixes && open > 0 && !suffixes.includes(key.slice(open + 1, -1))) continue;
+    if (!keys.has(key) && KEY.test(key)) keys.set(key, line.slice(eq + 1).trimStart());
   }
   return keys;
 }
@@ -119,12 +127,79 @@ function localised(keys, key, suffixes) {
   return keys.get(key);
 }
 
-export async function findProgram(program, env) {
+// Everyday words for what an application is, from its Categories and
+// MimeType as the freedesktop menu specification names them: "browser"
+// finds the application that is one whatever it is called.
+const CONCEPTS = [
+  [(c) => c.has('WebBrowser'), ['browser', 'web browser', 'internet browser', 'internet']],
+  [(c) => c.has('TerminalEmulator'), ['terminal', 'terminal emulator', 'console', 'shell', 'command line']],
+  [(c) => c.has('TextEditor'), ['text editor', 'editor', 'notepad']],
+  [(c) => c.has('FileManager'), ['file manager', 'file browser', 'files', 'explorer']],
+  [(c, mime) => c.has('Viewer') && (c.has('RasterGraphics') || c.has('Photography') || mime[0]?.startsWith('image/')),
+    ['image viewer', 'photo viewer', 'picture viewer']],
+  [(c) => (c.has('RasterGraphics') || c.has('Photography')) && !c.has('Viewer'), ['photo editor', 'image editor', 'picture editor']],
+  [(c) => c.has('Player'), ['media player', 'player']],
+  [(c) => c.has('Player') && (c.has('Video') || c.has('AudioVideo')), ['video player', 'movie player']],
+  [(c) => c.has('Player') && (c.has('Audio') || c.has('Music') || c.has('AudioVideo')), ['music player', 'audio player']],
+  [(c) => c.has('Spreadsheet'), ['spreadsheet']],
+  [(c) => c.has('WordProcessor'), ['word processor']],
+  [(c) => c.has('Presentation'), ['presentation', 'slides']],
+  [(c) => c.has('Calculator'), ['calculator']],
+  [(c) => c.has('Archiving'), ['archive manager', 'archiver', 'zip']],
+  [(c, mime) => c.has('P2P') || mime.includes('application/x-bittorrent'), ['torrent client', 'torrent', 'bittorrent']],
+  [(c) => c.has('Chat') || c.has('IRCClient') || c.has('InstantMessaging'), ['chat', 'messenger']],
+  [(c) => c.has('AudioVideoEditing') && c.has('Audio'), ['audio editor', 'sound editor', 'music editor']],
+  [(c) => c.has('Monitor') && c.has('System'), ['system monitor', 'task manager', 'process viewer', 'activity monitor']],
+  [(c, mime) => mime.includes('application/pdf'), ['pdf viewer', 'pdf reader']],
+  [(c) => c.has('Office') && c.has('Viewer'), ['document viewer']],
+  [(c) => c.has('Email'), ['email', 'mail client']],
+];
+
+export function conceptsOf(categories, mime) {
+  const set = new Set(categories);
+  return CONCEPTS.filter(([applies]) => applies(set, mime)).flatMap(([, words]) => words);
+}
+
+// The program an Exec line runs: "env VAR=x prog" runs prog.
+export function programOf(argv) {
+  let i = 0;
+  if (path.basename(argv[0]) === 'env') {
+    i = 1;
+    while (i < argv.length - 1 && (argv[i].includes('=') || argv[i].startsWith('-'))) i += 1;
+  }
+  return path.basename(argv[i] ?? argv[0]);
+}
+
+const SETTINGS_NAME = /\b(?:settings|preferences|configuration)\b/i;
+
+function programPaths(program, env) {
   // A relative path would depend on the agent's working folder.
-  const candidates = program.includes('/')
+  return program.includes('/')
     ? [program].filter((file) => path.isAbsolute(file))
     : (env.PATH ?? '').split(':').filter((dir) => path.isAbsolute(dir)).map((dir) => path.join(dir, program));
-  for (const file of candidates) {
+}
+
+// findProgram without waiting, remembered for one scan: TryExec programs
+// repeat (a suite's entries all name the same one).
+function installedChecker(env) {
+  const known = new Map();
+  return (program) => {
+    if (!known.has(program)) {
+      known.set(program, programPaths(program, env).some((file) => {
+        try {
+          accessSync(file, constants.X_OK);
+          return statSync(file).isFile();
+        } catch {
+          return false;
+        }
+      }));
+    }
+    return known.get(program);
+  };
+}
+
+export async function findProgram(program, env) {
+  for (const file of programPaths(program, env)) {
     try {
       await access(file, constants.X_OK);
       if ((await stat(file)).isFile()) return file;
@@ -136,8 +211,9 @@ export async function findProgram(program, env) {
 }
 
 // One entry from its text, or null with the reason it is not shown.
-export async function parseEntry(text, { id, file, env, suffixes, desktops }) {
-  const keys = parseGroup(text);
+// installed(program) says whether a TryExec program is there.
+export function parseEntry(text, { id, file, suffixes, desktops, installed }) {
+  const keys = parseGroup(text, suffixes);
   const flag = (key) => keys.get(key)?.trim() === 'true';
   if (keys.get('Type')?.trim() !== 'Application') return { skip: 'not an application' };
   if (flag('Hidden')) return { skip: 'hidden' };
@@ -150,12 +226,26 @@ export async function parseEntry(text, { id, file, env, suffixes, desktops }) {
   const argv = keys.has('Exec') ? splitExec(keys.get('Exec')) : null;
   if (!argv) return { skip: 'no command' };
   const tryExec = unescape(keys.get('TryExec') ?? '').trim();
-  if (tryExec && !(await findProgram(tryExec, env))) return { skip: 'program missing' };
+  if (tryExec && !installed(tryExec)) return { skip: 'program missing' };
   const generic = unescape(localised(keys, 'GenericName', suffixes) ?? '').trim();
   const keywords = splitList(localised(keys, 'Keywords', suffixes) ?? '');
   const plainName = unescape(keys.get('Name') ?? '').trim();
   const workDir = unescape(keys.get('Path') ?? '').trim();
+  const categories = splitList(keys.get('Categories') ?? '');
+  const mime = splitList(keys.get('MimeType') ?? '');
   const idBase = id.replace(/\.desktop$/, '');
+  const program = programOf(argv);
+  const wmClass = unescape(keys.get('StartupWMClass') ?? '').trim();
+  const settings = categories.includes('Settings') || SETTINGS_NAME.test(name);
+  const command = argv.join('\u0000');
+  const source = {
+    names: [name, plainName],
+    ids: [idBase, idBase.split('.').pop(), program, wmClass],
+    generic: [generic, unescape(keys.get('GenericName') ?? '')],
+    keywords: [...keywords, ...splitList(keys.get('Keywords') ?? '')],
+    concepts: conceptsOf(categories, mime),
+    comments: [unescape(localised(keys, 'Comment', suffixes) ?? '')],
+  };
   return {
     entry: {
       id: own(id),
@@ -165,52 +255,73 @@ export async function parseEntry(text, { id, file, env, suffixes, desktops }) {
       argv: argv.map(own),
       terminal: flag('Terminal'),
       workDir: path.isAbsolute(workDir) ? own(workDir) : '',
-      fields: prepare({
-        names: [name, plainName],
-        ids: [idBase, idBase.split('.').pop(), path.basename(argv[0])],
-        keywords: [...keywords, ...splitList(keys.get('Keywords') ?? ''), generic, unescape(keys.get('GenericName') ?? '')],
-      }),
+      program: own(program),
+      wmClass: own(wmClass.toLowerCase()),
+      settings,
+      fields: prepare({ ...source, command, settings }),
+      // Kept only where the entry may turn out to be a helper, whose
+      // fields are made again once its parent is known.
+      source: argv.length > 1 && argv.at(-1).startsWith('-') ? source : null,
     },
   };
 }
 
 // Desktop files below one applications folder with their ids ("kde/foo.desktop"
 // is "kde-foo.desktop"), plus every folder seen (and a missing root) with
-// its stamp, for the change check.
-async function listDir(root, dirs, files) {
+// its stamp and listing, for the change check and the next scan. A folder
+// reached twice (a symlink loop, a link to a folder already read) is read
+// once, and so is a file; a folder that cannot be read is skipped, and read
+// again once it changes. A folder whose stamp is the one of the last scan
+// is not listed again.
+async function listDir(root, dirs, files, seen, before) {
   async function walk(dir, prefix, depth) {
     // Stamped before listing: a change made while the scan runs leaves a
     // stale stamp, so the next request reads the folder again.
-    dirs.push({ dir, sig: dirSignature(dir) });
-    let entries;
-    try {
-      entries = await readdir(dir, { withFileTypes: true });
-    } catch {
-      return;
-    }
-    for (const e of entries.sort((a, b) => (a.name < b.name ? -1 : 1))) {
-      if (files.length >= MAX_FILES) return;
-      const full = path.join(dir, e.name);
-      let isDir = e.isDirectory();
-      let isFile = e.isFile();
-      if (e.isSymbolicLink()) {
-        const s = await stat(full).catch(() => null);
-        isDir = Boolean(s?.isDirectory());
-        isFile = Boolean(s?.isFile());
+    const sig = dirSignature(dir);
+    const record = { dir, sig, children: null };
+    dirs.push(record);
+    const self = await stat(dir).catch(() => null);
+    if (!self?.isDirectory() || seen.has(`${self.dev}:${self.ino}`)) return;
+    seen.add(`${self.dev}:${self.ino}`);
+    const old = before.get(dir);
+    const unchanged = old?.sig === sig && old.children;
+    if (unchanged) {
+      record.children = old.children;
+    } else {
+      let entries;
+      try {
+        entries = await readdir(dir, { withFileTypes: true });
+      } catch {
+        return;
       }
-      if (isDir && depth < MAX_DEPTH) await walk(full, `${prefix}${e.name}-`, depth + 1);
-      else if (isFile && e.name.endsWith('.desktop')) files.push({ id: prefix + e.name, file: full });
+      record.children = [];
+      for (const e of entries.sort((a, b) => (a.name < b.name ? -1 : 1))) {
+        let isDir = e.isDirectory();
+        const isDesktop = e.name.endsWith('.desktop') && (e.isFile() || e.isSymbolicLink());
+        if (e.isSymbolicLink() && !isDesktop) isDir = Boolean((await stat(path.join(dir, e.name)).catch(() => null))?.isDirectory());
+        if (isDir || isDesktop) record.children.push({ name: e.name, isDir });
+      }
+    }
+    for (const { name, isDir } of record.children) {
+      const full = path.join(dir, name);
+      if (isDir && depth < MAX_DEPTH) await walk(full, `${prefix}${name}-`, depth + 1);
+      else if (!isDir) files.push({ id: prefix + name, file: full, reuse: Boolean(unchanged) });
     }
   }
   await walk(root, '', 0);
 }
 
 // Read synchronously: a few hundred small files cost a few milliseconds
-// this way, several times more through the thread pool's round trips.
+// this way, several times more through the thread pool's round trips. A
+// file that is not a regular file (or one already read under another name)
+// yields null; opening without blocking keeps a FIFO from stalling the scan.
 const readBuffer = Buffer.alloc(MAX_FILE_BYTES + 1);
-function readSmall(file) {
-  const fd = openSync(file, 'r');
+function readSmall(file, seenFiles) {
+  const fd = openSync(file, fsConstants.O_RDONLY | fsConstants.O_NONBLOCK);
   try {
+    const s = fstatSync(fd);
+    if (!s.isFile() || seenFiles.has(`${s.dev}:${s.ino}`)) return null;
+    seenFiles.add(`${s.dev}:${s.ino}`);
     const bytesRead = readSync(fd, readBuffer, 0, readBuffer.length, 0);
     return bytesRead > MAX_FILE_BYTES ? null : readBuffer.toString('utf8', 0, bytesRead);
   } finally {
@@ -218,45 +329,91 @@ function readSmall(file) {
   }
 }
 
+// An entry running another's command with options added ("mousepad
+// --preferences" beside "mousepad %U") is that application's helper. The
+// matching fields are made here, once the whole list is known, and kept
+// while the entry and its parent stay the same.
+function markHelpers(apps) {
+  const key = (argv) => argv.join('\u0000');
+  const commands = new Set(apps.map((app) => app.fields.command));
+  const parentOf = (argv) => {
+    for (let end = argv.length - 1; end >= 1 && argv[end].startsWith('-'); end -= 1) {
+      if (commands.has(key(argv.slice(0, end)))) return key(argv.slice(0, end));
+    }
+    return '';
+  };
+  for (const app of apps) {
+    if (!app.source) continue;
+    const parent = parentOf(app.argv);
+    if (app.fields.parent !== parent) app.fields = prepare({ ...app.source, command: key(app.argv), parent, settings: app.settings });
+  }
+  return apps;
+}
+
+const turn = () => new Promise((resolve) => setImmediate(resolve));
+
 // Every shown application. An id found in an earlier folder hides the same
 // id in later ones, whether or not the earlier entry is itself shown.
-export async function scanApplications(env) {
+// previous: the result of the last scan with the same settings, whose
+// entries are taken over for the folders that did not change.
+export async function scanApplications(env, previous = null) {
   const suffixes = localeSuffixes(env);
   const desktops = (env.XDG_CURRENT_DESKTOP ?? '').split(':').filter(Boolean);
+  const installed = installedChecker(env);
   const roots = applicationDirs(env);
   const dirs = [];
+  const before = new Map((previous?.dirs ?? []).map((d) => [d.dir, d]));
+  const parsedBefore = previous?.parsed ?? new Map();
   const seen = new Set();
+  const seenDirs = new Set();
+  const seenFiles = new Set();
   const pending = [];
   for (const root of roots) {
     const files = [];
-    await listDir(root, dirs, files);
+    await listDir(root, dirs, files, seenDirs, before);
     for (const f of files) {
       if (seen.has(f.id)) continue;
       seen.add(f.id);
       pending.push(f);
     }
   }
-  const entries = new Array(pending.length);
-  let next = 0;
-  async function worker() {
-    while (next < pending.length) {
-      const index = next++;
-      const { id, file } = pending[index];
+  // file -> entry or null, for the next scan.
+  const parsed = new Map();
+  const entries = [];
+  let sliceStart = performance.now();
+  for (const { id, file, reuse } of pending) {
+    if (performance.now() - sliceStart > SLICE_MS) {
+      await turn();
+      sliceStart = performance.now();
+    }
+    let entry = null;
+    if (reuse && parsedBefore.has(`${id}\u0000${file}`)) {
+      entry = parsedBefore.get(`${id}\u0000${file}`);
+    } else {
       try {
-        const text = readSmall(file);
-        if (text !== null) entries[index] = (await parseEntry(text, { id, file, env, suffixes, desktops })).entry;
+        const text = readSmall(file, seenFiles);
+        if (text !== null) entry = parseEntry(text, { id, file, suffixes, desktops, installed }).entry ?? null;
       } catch {
         // Unreadable or vanished: not shown.
       }
     }
+    parsed.set(`${id}\u0000${file}`, entry);
+    if (entry) entries.push(entry);
   }
-  await Promise.all(Array.from({ length: READ_CONCURRENCY }, worker));
-  return { apps: entries.filter(Boolean), roots, dirs };
+  const apps = markHelpers(entries);
+  await indexList(apps, { sliceMs: SLICE_MS, pause: turn });
+  return { apps, roots, dirs, parsed };
 }
 
+// A folder that cannot even be looked at has a stamp too, so that it is
+// tried again once it can.
 function dirSignature(dir) {
-  const s = statSync(dir, { throwIfNoEntry: false });
-  return s ? `${s.ino}:${s.mtimeMs}` : '-';
+  try {
+    const s = statSync(dir, { throwIfNoEntry: false });
+    return s ? `${s.ino}:${s.mtimeMs}:${s.mode}` : '-';
+  } catch (err) {
+    return `!${err.code}`;
+  }
 }
 
 const ENV_KEYS = ['HOME', 'XDG_DATA_HOME', 'XDG_DATA_DIRS', 'XDG_CURRENT_DESKTOP', 'LC_ALL', 'LC_MESSAGES', 'LANG', 'PATH'];
@@ -272,10 +429,15 @@ export async function applications(env) {
     if (cache.dirs.every(({ dir, sig }) => dirSignature(dir) === sig)) return cache.result;
   }
   const current = { key, dirs: [] };
-  current.pending = scanApplications(env).then((result) => {
+  const previous = cache?.key === key ? cache.result : null;
+  // A scan that failed is not kept: the next request scans again.
+  current.pending = scanApplications(env, previous).then((result) => {
     current.dirs = result.dirs;
     current.result = result;
     return result;
+  }, (err) => {
+    if (cache === current) cache = null;
+    throw err;
   }).finally(() => {
     delete current.pending;
   });

@@ -27,6 +27,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import time
 import wave
 
 MODEL_DIR = "/usr/share/pocketsphinx/model/en-us"
@@ -102,9 +103,12 @@ class Recogniser:
     # 28, other sentences at -4 and below (bench/listen_bench.py).
     MARGIN = 3.0
 
+    # The installed applications and open windows are looked at again
+    # between utterances, this often at most.
+    REFRESH_S = 10.0
+
     def __init__(self, folder):
         from pocketsphinx import Decoder  # an ImportError is reported by the caller
-        from phrases import GRAMMAR
 
         files = model_files(folder)
         missing = [p for p in files.values() if not os.path.exists(p)]
@@ -130,10 +134,38 @@ class Recogniser:
         # The grammar is small, so its search can afford wider beams than the
         # defaults, which now and then prune the right phrase before its end.
         self.commands = Decoder(config(beam=1e-60, pbeam=1e-60, wbeam=1e-40))
-        self.commands.set_jsgf_string("commands", GRAMMAR)
-        self.commands.set_search("commands")
+        with open(files["dict"], encoding="utf-8", errors="replace") as f:
+            self.known = {line.split(" ", 1)[0].split("(", 1)[0] for line in f if line.strip()}
+        self.grammar = None
+        self.checked = None
+        self.refresh()
         self.decoders = (self.general, self.commands)
         self.begin()
+
+    def refresh(self):
+        """Builds the grammar again when the installed applications (their
+        folders' stamps) or the open windows' titles have changed."""
+        import phrases
+
+        now = time.monotonic()
+        if self.checked is not None and now - self.checked < self.REFRESH_S:
+            return
+        self.checked = now
+        stamps = []
+        for folder in phrases.application_dirs():
+            try:
+                stamps.append(os.stat(folder).st_mtime_ns)
+            except OSError:
+                stamps.append(None)
+        key = (tuple(stamps), tuple(phrases.window_titles()))
+        if key == getattr(self, "key", None):
+            return
+        self.key = key
+        text = phrases.grammar(phrases.installed_names(), key[1], self.known)
+        if text != self.grammar:
+            self.commands.set_jsgf_string("commands", text)
+            self.commands.set_search("commands")
+            self.grammar = text
 
     def best(self):
         """The words to show for the audio of this utterance so far."""
@@ -178,6 +210,7 @@ class Recogniser:
         self.begin()
 
     def begin(self):
+        self.refresh()
         for d in self.decoders:
             d.start_utt()
         self.speaking = False
@@ -303,6 +336,14 @@ def stop_child(child):
         child.stdout.close()
 
 
+def whole_samples(carry, data):
+    """The bytes of a read after the carry of the one before, cut to whole
+    16-bit samples, and the odd byte left over, which starts the next."""
+    data = carry + data
+    cut = len(data) - len(data) % 2
+    return data[:cut], data[cut:]
+
+
 def open_audio(wav):
     return WavFile(wav) if wav else Microphone()
 
@@ -388,9 +429,7 @@ def worker():
                 stop()
                 wav_done = True
                 continue
-            data, carry = carry + data, b""
-            if len(data) % 2:
-                data, carry = data[:-1], data[-1:]
+            data, carry = whole_samples(carry, data)
             for event in recogniser.feed(data):
                 write_line(*event)
     finally:

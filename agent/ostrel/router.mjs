@@ -13,6 +13,8 @@ import { switchTarget, switchSkill } from './skills/switch.mjs';
 import { settingsRequest, settingsSkill } from './skills/settings.mjs';
 import { placeTarget, placeSkill } from './skills/places.mjs';
 import { findTarget, findSkill, revealTarget, revealSkill, openFileSkill } from './skills/files.mjs';
+import { clockSkill } from './skills/clock.mjs';
+import { convertSkill } from './skills/convert.mjs';
 
 export const MAX_SENTENCE = 2000;
 
@@ -43,7 +45,7 @@ export async function answerSentence(sentence, { tasks = null, env = process.env
     if (isAppsRequest(text)) return await appsSkill(env);
     const window = switchTarget(text);
     if (window) return await switchSkill(window, env);
-    return arithmeticSkill(text) ?? (await bareLaunch(text, env)) ?? fallbackSkill();
+    return clockSkill(text, { env }) ?? convertSkill(text) ?? arithmeticSkill(text) ?? (await bareLaunch(text, env)) ?? fallbackSkill();
   } catch (err) {
     // Skills report problems as rows; reaching here is a bug, but the user
     // still gets a row rather than a dead palette.

@@ -6,10 +6,12 @@ import { randomBytes } from 'node:crypto';
 
 export const MAX_RUNNING = 20;
 export const KEEP_FINISHED = 20;
-export const FINISHED_TTL_MS = 10 * 60 * 1000;
+export const FINISHED_TTL_MS = 60 * 1000;
 
 export class TaskRegistry {
-  constructor({ maxRunning = MAX_RUNNING, keepFinished = KEEP_FINISHED, finishedTtlMs = FINISHED_TTL_MS } = {}) {
+  // onDone(task) hears of each task that finished by itself (not cancelled).
+  constructor({ maxRunning = MAX_RUNNING, keepFinished = KEEP_FINISHED, finishedTtlMs = FINISHED_TTL_MS, onDone = null } = {}) {
+    this.onDone = onDone;
     this.maxRunning = maxRunning;
     this.keepFinished = keepFinished;
     this.finishedTtlMs = finishedTtlMs;
@@ -32,7 +34,7 @@ export class TaskRegistry {
 
   // Starts a task that completes by itself after durationMs. progress()
   // describes a running task (e.g. time left) each time the list is read.
-  startTimed({ title, durationMs, doneOutcome, progress }) {
+  startTimed({ title, durationMs, doneOutcome, progress, kind = 'timer' }) {
     if (this.runningCount() >= this.maxRunning) {
       return { ok: false, error: `At most ${this.maxRunning} tasks can run at once` };
     }
@@ -40,6 +42,7 @@ export class TaskRegistry {
     const task = {
       id,
       title,
+      kind,
       status: 'running',
       outcome: '',
       sequence: ++this.sequence,
@@ -49,7 +52,10 @@ export class TaskRegistry {
       progress,
       timer: null,
     };
-    task.timer = setTimeout(() => this.finish(task, 'done', doneOutcome), durationMs);
+    task.timer = setTimeout(() => {
+      this.finish(task, 'done', doneOutcome);
+      this.onDone?.(this.view(task));
+    }, durationMs);
     this.tasks.set(id, task);
     return { ok: true, task: this.view(task) };
   }
@@ -70,6 +76,14 @@ export class TaskRegistry {
     if (task.status !== 'running') return 'finished';
     this.finish(task, 'cancelled', 'Stopped');
     return 'cancelled';
+  }
+
+  // Running tasks of a kind, newest first, with their time left.
+  running(kind) {
+    return [...this.tasks.values()]
+      .filter((t) => t.status === 'running' && t.kind === kind)
+      .sort((a, b) => b.sequence - a.sequence)
+      .map((t) => ({ ...this.view(t), leftMs: t.endsAt - Date.now() }));
   }
 
   prune() {

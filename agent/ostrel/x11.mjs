@@ -79,6 +79,73 @@ export function decodeText(bytes, { utf8 = false } = {}) {
   }
 }
 
+// COMPOUND_TEXT (ISO 2022 as X11 uses it): ASCII on the left half, a
+// 96-character set on the right half (Latin-1 until an escape names
+// another), multi-byte Chinese, Japanese and Korean sets, and UTF-8 between
+// ESC % G and ESC % @. Each run of bytes in one state is decoded on its own.
+const SINGLE_SETS = {
+  A: 'latin1', B: 'iso-8859-2', C: 'iso-8859-3', D: 'iso-8859-4', F: 'iso-8859-7', G: 'iso-8859-6', H: 'iso-8859-8', L: 'iso-8859-5', M: 'iso-8859-9',
+};
+const MULTI_SETS = { A: 'gbk', B: 'euc-jp', C: 'euc-kr' };
+export function decodeCompoundText(bytes) {
+  let out = '';
+  let run = [];
+  let runEncoding = 'latin1';
+  let gr = 'latin1';
+  let gl = null; // a multi-byte set on the left half, or ASCII
+  let utf8 = false;
+  const flush = () => {
+    if (run.length) out += runEncoding === 'latin1' ? Buffer.from(run).toString('latin1') : new TextDecoder(runEncoding).decode(Buffer.from(run));
+    run = [];
+  };
+  const put = (encoding, ...b) => {
+    if (encoding !== runEncoding) {
+      flush();
+      runEncoding = encoding;
+    }
+    run.push(...b);
+  };
+  for (let i = 0; i < bytes.length; i += 1) {
+    const b = bytes[i];
+    if (b === 0x1b) {
+      const rest = bytes.subarray(i + 1, i + 4).toString('latin1');
+      let m;
+      if (rest.startsWith('%G')) { utf8 = true; i += 2; continue; }
+      if (rest.startsWith('%@')) { utf8 = false; i += 2; continue; }
+      if ((m = /^-(.)/.exec(rest))) { gr = SINGLE_SETS[m[1]] ?? null; i += 2; continue; }
+      if ((m = /^\((.)/.exec(rest))) { gl = null; i += 2; continue; }
+      if ((m = /^\$\)(.)/.exec(rest))) { gr = MULTI_SETS[m[1]] ? `multi:${MULTI_SETS[m[1]]}` : null; i += 3; continue; }
+      if ((m = /^\$\((.)/.exec(rest))) { gl = MULTI_SETS[m[1]] ?? 'unknown'; i += 3; continue; }
+      if ((m = /^\$(.)/.exec(rest)) && 'ABC'.includes(m[1])) { gl = MULTI_SETS[m[1]]; i += 2; continue; }
+      continue; // an escape this decoder does not know: dropped
+    }
+    if (utf8) { put('utf-8', b); continue; }
+    if (b === 0x9b) { // a direction change: CSI 1 ] , CSI 2 ] or CSI ]
+      while (i + 1 < bytes.length && bytes[i + 1] !== 0x5d) i += 1;
+      i += 1;
+      continue;
+    }
+    if (b < 0x80) {
+      if (gl && b >= 0x21 && b < 0x7f && i + 1 < bytes.length) {
+        if (gl === 'unknown') put('latin1', 0x3f);
+        else put(gl, b | 0x80, bytes[i + 1] | 0x80);
+        i += 1;
+      } else {
+        put(runEncoding === 'utf-8' ? 'latin1' : runEncoding, b);
+      }
+    } else if (b >= 0xa0 && gr?.startsWith('multi:') && i + 1 < bytes.length) {
+      put(gr.slice(6), b, bytes[i + 1]);
+      i += 1;
+    } else if (b >= 0xa0 && gr && !gr.startsWith('multi:')) {
+      put(gr, b);
+    } else {
+      put('latin1', 0x3f); // a byte no set in force gives meaning to
+    }
+  }
+  flush();
+  return out;
+}
+
 export async function readRoot(names, env) {
   const r = await runProgram('xprop', ['-root', '-notype', ...names], { env });
   if (!r.ok) return programProblem(r, env, 'x11-utils');
@@ -88,14 +155,16 @@ export async function readRoot(names, env) {
 export async function readWindow(id, env) {
   if (!WINDOW_ID.test(id)) return { ok: false };
   const r = await runProgram('xprop', [
-    '-id', id, '-notype', '-len', PROPERTY_BYTES,
+    '-id', id, '-len', PROPERTY_BYTES,
     '-f', '_NET_WM_NAME', '8x', '-f', 'WM_NAME', '8x', '-f', 'WM_CLASS', '8x',
     '_NET_WM_NAME', 'WM_NAME', 'WM_CLASS', '_NET_WM_WINDOW_TYPE', '_NET_WM_STATE', '_NET_FRAME_EXTENTS',
   ], { env });
   // A window can close between listing and reading; callers skip it.
   if (!r.ok) return r.reason === 'failed' ? { ok: false } : programProblem(r, env, 'x11-utils');
   const props = parseXprop(r.stdout);
-  const title = decodeText(bytesOf(props.get('_NET_WM_NAME')), { utf8: true }) || decodeText(bytesOf(props.get('WM_NAME')));
+  const legacyName = bytesOf(props.get('WM_NAME'));
+  const title = decodeText(bytesOf(props.get('_NET_WM_NAME')), { utf8: true })
+    || (/^WM_NAME\(COMPOUND_TEXT\)/m.test(r.stdout) ? decodeCompoundText(legacyName) : decodeText(legacyName));
   const [resName = '', resClass = ''] = decodeText(bytesOf(props.get('WM_CLASS'))).split('\0');
   const frame = parseNumbers(props.get('_NET_FRAME_EXTENTS'));
   return {

@@ -2,11 +2,12 @@
 
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawn } from 'node:child_process';
 import http from 'node:http';
 import net from 'node:net';
 import { chmod, mkdir, readFile, readdir, stat, symlink, writeFile } from 'node:fs/promises';
 import path from 'node:path';
+import { connect, METHOD_RETURN } from '../ostrel/dbus.mjs';
 import { tempDir, removeDir, daemonFileIn, spawnDaemon, startDaemon, stopChild, stopAll, exited, request, waitFor } from '../testkit/daemon.mjs';
 
 // fn(home, start) with home/.ostrel made; every daemon started is killed afterwards.
@@ -189,5 +190,60 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
     assert.deepEqual((await daemon.ask('set a timer for 1 minute')).lines.map((l) => [l.title, l.taskId]), [['Too many timers running', undefined]]);
     assert.deepEqual([await cancel(ids[0]), await cancel(ids[0]), await cancel('../tasks')], [200, 409, 404]);
     assert.ok((await daemon.ask('set a timer for 1 minute')).lines[0].taskId, 'a freed place is not reused');
+  });
+});
+
+describe('timer notifications', { timeout: 120000 }, () => {
+  // A private session bus; with serve, a stand-in notification server on it that notes each Notify call.
+  async function privateBus(serve) {
+    const daemon = spawn('dbus-daemon', ['--session', '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'ignore'] });
+    let printed = '';
+    daemon.stdout.setEncoding('utf8').on('data', (text) => { printed += text; });
+    await waitFor(() => printed.includes('\n'), 'the bus address');
+    const address = printed.trim();
+    const heard = [];
+    const server = serve ? await connect(address) : null;
+    if (server) {
+      server.onMessage((m) => {
+        if (m.member !== 'Notify') return;
+        heard.push(m.body.slice(0, 5));
+        server.send({ type: METHOD_RETURN, replySerial: m.serial, destination: m.sender, signature: 'u', body: [heard.length] });
+      });
+      const [reply] = await server.call({ destination: 'org.freedesktop.DBus', path: '/org/freedesktop/DBus', interface: 'org.freedesktop.DBus',
+        member: 'RequestName', signature: 'su', body: ['org.freedesktop.Notifications', 4] });
+      assert.equal(reply, 1, 'the stand-in server does not own the name');
+    }
+    return { address, heard, stop: () => { server?.close(); daemon.kill(); } };
+  }
+
+  it('announces the end of a timer on the desktop; without a notification server or a bus the timer still ends', async () => {
+    const served = await privateBus(true);
+    const empty = await privateBus(false);
+    const cases = [
+      [served.address, [['Ostrel', 0, '', 'Timer finished', 'Timer · 1 s'], ['Ostrel', 0, '', 'Buy 🍕 for Anna', 'Buy 🍕 for Anna · 1 s']]],
+      [empty.address, /no notification for task .*ServiceUnknown/], ['unix:path=/nonexistent/bus', /no notification for task .*ENOENT/],
+    ];
+    try {
+      for (const [address, expected] of cases) {
+        const daemon = await startDaemon({ DBUS_SESSION_BUS_ADDRESS: address });
+        try {
+          for (const sentence of ['set a timer for 1 second', 'remind me in one second to buy 🍕 for Anna']) assert.ok((await daemon.ask(sentence)).lines[0].taskId);
+          const tasks = async () => (await daemon.request({ path: '/tasks' })).json.tasks;
+          await waitFor(async () => (await tasks()).every((t) => t.status === 'done'), 'the timers to end');
+          if (Array.isArray(expected)) {
+            await waitFor(() => served.heard.length === 2, 'two notifications');
+            assert.deepEqual(served.heard.sort(), expected.sort());
+          } else {
+            await waitFor(() => expected.test(daemon.stderr()), `a log line ${expected}`);
+            assert.equal((await daemon.ask('2+2')).lines[0].title, '4');
+          }
+        } finally {
+          await daemon.stop();
+        }
+      }
+    } finally {
+      served.stop();
+      empty.stop();
+    }
   });
 });

@@ -6,6 +6,9 @@ import { calculate, arithmeticSkill } from '../ostrel/skills/arithmetic.mjs';
 import { spokenToExpression } from '../ostrel/skills/spoken.mjs';
 import { timerSkill } from '../ostrel/skills/timer.mjs';
 import { TaskRegistry } from '../ostrel/tasks.mjs';
+import { decodeCompoundText } from '../ostrel/x11.mjs';
+import { convertSkill } from '../ostrel/skills/convert.mjs';
+import { clockSkill } from '../ostrel/skills/clock.mjs';
 
 test('calculates with the usual precedence, shows what it read, reads back what it prints and says what is wrong', () => {
   const cases = [
@@ -53,14 +56,30 @@ test('reads timer and reminder sentences, refusing what it cannot keep', () => {
     ['remind me to call the plumber in two hours', 'Reminder in 2 hours', 'Call the plumber'],
     ['remind me in a minute', 'Reminder in 1 minute', 'Reminder'], ['set a timer', 'How long?'],
     ['set a timer for 25 hours', 'That timer is too long'], ['timer for 0.2 seconds', 'That timer is too short'],
+    ['timer for three quarters of an hour', 'Timer for 45 minutes', '45 min left'], ['Timer for an hour and a quarter', 'Timer for 1 hour 15 minutes'],
+    ['timer for half a minute', 'Timer for 30 seconds'], ['timer for 2 and 3 quarters hours', 'Timer for 2 hours 45 minutes'],
+    ['timer for an hour and a third', 'Didn’t understand “third”'],
+    ['Remind me in five minutes to buy 🍕 for Anna', 'Reminder in 5 minutes', 'Buy 🍕 for Anna'],
+    ["remind me in a minute to call O'Neil about the Café!", 'Reminder in 1 minute', "Call O'Neil about the Café"],
+    [`remind me in 1 minute to A${'a'.repeat(57)}🍕🍕`, 'Reminder in 1 minute', `A${'a'.repeat(57)}…`],
   ];
   const tasks = new TaskRegistry();
+  let running = 0;
   try {
     for (const [sentence, title, subtitle] of cases) {
       const { lines: [line], keepOpen } = timerSkill(sentence, tasks);
       const started = /^(Timer|Reminder) /.test(title);
+      running += started;
       assert.deepEqual([line.title, keepOpen, line.taskId !== undefined], [title, started, started], sentence);
       if (subtitle) assert.equal(line.subtitle, subtitle, sentence);
+    }
+    const control = [
+      ['how long is left', running, /^\d+ (?:min|h|s)\b.* left$/], ['stop the timer', 1, /^Stopped A/], ['how much time is left', running - 1, / left$/],
+      ['cancel all timers', 4, /^Stopped |more stopped$/], ['stop the timer', 1, /^No timer is running$/], ['how long is left', 1, /^No timer is running$/],
+    ];
+    for (const [sentence, count, title] of control) {
+      const { lines } = timerSkill(sentence, tasks);
+      assert.ok(lines.length === count && lines.every((l) => title.test(l.title)), `${sentence}: ${JSON.stringify(lines)}`);
     }
   } finally {
     tasks.stopAll();
@@ -77,4 +96,51 @@ test('the task registry keeps a bounded number of finished tasks and lets them a
   registry.finishedTtlMs = -1;
   assert.deepEqual(registry.list().map((t) => t.id), [running]);
   registry.stopAll();
+});
+
+test('decodes COMPOUND_TEXT titles: UTF-8 runs, other right halves and multi-byte sets', () => {
+  const esc = (text) => Buffer.from(text.replace(/ESC/g, '\x1b'), 'latin1');
+  const cases = [
+    [Buffer.concat([esc('vi ESC%G'), Buffer.from('— notes 🍕'), esc('ESC%@ caf\xe9')]), 'vi — notes 🍕 café'],
+    [esc('ESC-L\xbf\xe0\xd8\xd2\xd5\xe2 ESC-A\xe9'), 'Привет é'], [esc('ESC$)B\xa4\xa2 x'), 'あ x'],
+    [esc('ESC$(B$"ESC(B x'), 'あ x'], [esc('plain \xe9'), 'plain é'],
+  ];
+  for (const [bytes, text] of cases) assert.equal(decodeCompoundText(bytes), text, text);
+});
+
+test('answers percentages, roots, conversions that read back, and the time and date anywhere', () => {
+  const title = (doc) => doc?.lines[0].title ?? null;
+  const maths = [
+    ['what is 15% of 80', '12'], ['what is 20 percent of 250', '50'], ['fifteen percent of eighty', '12'], ['80 plus 15%', '92'],
+    ['80 - 15%', '68'], ['7 % 3', '1'], ['square root of 144', '12'], ['the cube root of 27', '3'], ['sqrt(2) ^ 2', '2'],
+    ['square root of -4', "Can't calculate that"], ['two to the power of ten', '1024'],
+  ];
+  for (const [sentence, result] of maths) assert.equal(title(arithmeticSkill(sentence)), result, sentence);
+  const conversions = [
+    ['5 miles in km', '8.04672 km'], ['100 f to c', '37.7777778 °C'], ['how many ounces in a pound', '16 oz'], ['2 gb in mb', '2000 MB'],
+    ['convert 3 feet to cm', '91.44 cm'], ['30 mph in km/h', '48.28032 km/h'], ['10 square feet in m2', '0.9290304 m²'], ['1 hour in minutes', '60 min'],
+    ['2 GiB in MB', '2147.48365 MB'], ['how many cups in a gallon', '16 cup'], ['2 fl oz in ml', '59.1470591 ml'], ['five kilograms in pounds', '11.0231131 lb'],
+    ['3 hectares in acres', '7.41316144 acre'], ['-300 c in k', 'That is below absolute zero'], ['5 kg in miles', "Can't convert mass to length"],
+    ['what is 2 plus 2', null],
+  ];
+  for (const [sentence, result] of conversions) {
+    const doc = convertSkill(sentence);
+    assert.equal(title(doc), result, sentence);
+    const [from, to] = doc?.lines[0].subtitle.split(' in ') ?? [];
+    if (/^\d/.test(result ?? '')) assert.equal(title(convertSkill(`${result} in ${from.replace(/^[\d.]+ /, '')}`)), from, `${sentence}: back from ${result} in ${to}`);
+  }
+  const now = new Date('2026-12-24T23:30:00Z');
+  const env = { TZ: 'Europe/Berlin' };
+  const clock = [
+    ['what time is it', '00:30', 'Friday, 25 December 2026'], ["what's the date?", 'Friday, 25 December 2026'],
+    ['What time is it in Tokyo?', '08:30', 'in Tokyo (Asia/Tokyo), Friday, 25 December 2026'], ['time in new york', '18:30'],
+    ['what time is it in atlantis', "I don't know the time in Atlantis"], ['how many days until 25 December', 'Today'],
+    ['how many days until the 1st of january', '7 days', 'until Friday, 1 January 2027'], ['days until christmas eve', '364 days'],
+    ['how many days until 31 february', 'There is no 31 February'], ['how many days until someday', 'Which day is "someday"?'], ['what is 2 plus 2', null],
+  ];
+  for (const [sentence, result, subtitle] of clock) {
+    const doc = clockSkill(sentence, { env, now });
+    assert.equal(title(doc), result, sentence);
+    if (subtitle) assert.equal(doc.lines[0].subtitle, subtitle, sentence);
+  }
 });

@@ -9,6 +9,7 @@ import { tempDir, removeDir, childEnv, waitFor, AGENT_ROOT } from '../testkit/da
 import { scanApplications, splitExec } from '../ostrel/desktop.mjs';
 import { rank } from '../ostrel/match.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
+import { pickWindow } from '../ostrel/skills/switch.mjs';
 
 // The first of a repeated key counts, so Type and Exec here are defaults.
 const entry = (keys) => `# test entry\n[Desktop Entry]\n${keys}\nType=Application\nExec=recorder\n`;
@@ -51,7 +52,7 @@ before(async () => {
     await plant(root, { [path.join(folder, 'applications', ...rest.slice(0, -1))]: { [`${rest.at(-1)}.desktop`]: entry(keys) } });
   }
   // Notes its argv, session and open descriptors; the rename means a reader never sees half a record.
-  await plant(root, { runs: {}, bin: { recorder: `#!/bin/sh\nout=${runs()}/$$\nls -l /proc/$$/fd > "$out.fds"\n`
+  await plant(root, { runs: {}, bin: { recorder: `#!/bin/sh\nout=${runs()}/$$\nls -l /proc/$$/fd > "$out.fds"\npwd > "$out.cwd"\n`
     + `cat /proc/$$/stat > "$out.stat"\nprintf '%s\\0' "$0" "$@" > "$out.tmp"\nmv "$out.tmp" "$out.args"` } });
   env = childEnv({
     HOME: root, XDG_DATA_HOME: path.join(root, 'home'), XDG_DATA_DIRS: `${root}/a:${root}/b:relative/ignored`,
@@ -60,6 +61,16 @@ before(async () => {
   });
 });
 after(async () => { await removeDir(root); });
+
+const unseen = async () => (await readdir(runs())).filter((f) => f.endsWith('.args'));
+async function nextRun() {
+  const [done] = await waitFor(async () => { const found = await unseen(); return found.length && found; }, 'the launched program');
+  const read = (ext) => readFile(path.join(runs(), done.replace('args', ext)), 'utf8');
+  const [argv0, ...args] = (await read('args')).split('\0').slice(0, -1);
+  await rm(path.join(runs(), done));
+  const stat = Number((await read('stat')).split(') ')[1].split(' ')[3]);
+  return { pid: Number(done.split('.')[0]), argv0, args, session: stat, fds: await read('fds'), cwd: (await read('cwd')).trim() };
+}
 
 it('splits Exec lines as the desktop entry format quotes them', () => {
   const cases = [
@@ -95,17 +106,82 @@ it('shows entries by folder order, locale, desktop, TryExec and visibility, and 
   for (const [query, expected] of ranked) assert.deepEqual(names(rank(query, apps).top), expected, query);
 });
 
+// Desktop entries as Debian packages install them (translations left out);
+// TryExec is dropped so that they show without the programs installed.
+it('finds real applications by everyday names, above their helpers and settings, forgiving typos; true ties are listed', async () => {
+  const dir = path.join(root, 'real', 'applications');
+  await mkdir(dir, { recursive: true });
+  const data = path.join(AGENT_ROOT, 'test', 'data', 'applications');
+  for (const file of await readdir(data)) {
+    await writeFile(path.join(dir, file), (await readFile(path.join(data, file), 'utf8')).replace(/^TryExec=.*\n/m, ''));
+  }
+  const real = childEnv({ HOME: root, XDG_DATA_HOME: path.join(root, 'none'), XDG_DATA_DIRS: path.join(root, 'real'), XDG_CURRENT_DESKTOP: 'XFCE', LANG: 'C', PATH: path.join(root, 'none') });
+  const { apps } = await scanApplications(real);
+  const cases = [
+    ['a terminal', 'Xfce Terminal'], ['text editor', 'Mousepad'], ['the browser', 'Firefox ESR'], ['web browser', 'Firefox ESR'],
+    ['file manager', 'Thunar File Manager'], ['file manager settings', 'File Manager Settings'], ['terminal preferences', 'Xfce Terminal Settings'],
+    ['task manager', 'Task Manager'], ['system monitor', 'System Monitor'], ['pdf viewer', 'Document Viewer'], ['a calculator', 'Qalculate!'],
+    ['calculater', 'Qalculate!'], ['image viewer', 'Image Viewer'], ['photo editor', 'GNU Image Manipulation Program'],
+    ['video player', 'VLC media player'], ['music player', 'VLC media player'], ['spreadsheet', 'LibreOffice Calc'], ['calc', 'LibreOffice Calc'],
+    ['word processor', 'LibreOffice Writer'], ['presentation', 'LibreOffice Impress'], ['libreoffice', 'LibreOffice Start Center'],
+    ['archive manager', 'Archive Manager'], ['torrent client', 'Transmission'], ['chat', 'HexChat'], ['audio editor', 'Audacity'],
+    ['volume control', 'PulseAudio Volume Control'], ['bulk rename', 'Bulk Rename'], ['firefx', 'Firefox ESR'], ['gimp', 'GNU Image Manipulation Program'],
+    ['xterm', 'XTerm'], ['zip', ['Archive Manager', 'Xarchiver']], ['frefx', []],
+  ];
+  for (const [query, expected] of cases) {
+    const { top } = rank(query, apps);
+    assert.deepEqual(names(top), typeof expected === 'string' ? [expected] : expected, query);
+  }
+  const answers = [
+    ['open a terminal', "Can't open Xfce Terminal"], ['launch calculater', "Can't open Qalculate!"], ['open text editor', "Can't open Mousepad"],
+  ];
+  for (const [sentence, title] of answers) assert.equal((await rows(sentence, real))[0][0], title, sentence);
+
+  // Windows, most recently used first: title words, class, and the names of the application they belong to.
+  const win = (id, title, resName, resClass) => ({ id, title, resName, resClass });
+  const windows = [win('term', 'anna@box: ~/src', 'xterm', 'XTerm'), win('list', '/home/anna/shopping-list.txt - Mousepad', 'mousepad', 'Mousepad'),
+    win('web', 'Debian — Mozilla Firefox', 'Navigator', 'firefox-esr'), win('notes', 'notes.txt - Mousepad', 'mousepad', 'Mousepad'),
+    win('w38', 'w38', 'xmessage', 'Xmessage'), win('w3', 'w3', 'xmessage', 'Xmessage')];
+  const switches = [
+    ['terminal', 'term'], ['the browser', 'web'], ['text editor', 'list'], ['shopping list', 'list'], ['shoping lst', 'list'],
+    ['notes', 'notes'], ['w3', 'w3'], ['mousepad', 'list'], ['xterm', 'term'], ['calculator', null],
+  ];
+  for (const [target, id] of switches) assert.equal(pickWindow(target, windows, apps)?.id ?? null, id, target);
+  assert.equal(pickWindow('mousepad', [...windows].reverse(), apps).id, 'notes', 'of equal matches, the one used last');
+});
+
+it('reads every entry of a tree no folder can break: loops, repeats, FIFOs, folders it cannot look at, long requests', async () => {
+  const tree = path.join(root, 'tough');
+  const apps = path.join(tree, 'a', 'applications');
+  await mkdir(path.join(apps, 'many'), { recursive: true });
+  for (let i = 0; i < 5200; i += 1) await writeFile(path.join(apps, 'many', `app${i}.desktop`), entry(`Name=Bulk App ${i}\nExec=recorder ${i}`));
+  await symlink('.', path.join(apps, 'loop'));
+  await symlink(path.join(apps, 'many', 'app7.desktop'), path.join(apps, 'again.desktop'));
+  spawnSync('mkfifo', [path.join(apps, 'fifo.desktop')]);
+  await symlink(path.join(apps, 'fifo.desktop'), path.join(apps, 'fifo-link.desktop'));
+  await writeFile(path.join(tree, 'file'), 'not a folder');
+  await symlink('self', path.join(tree, 'self'));
+  // A data folder under a file and one through a symlink loop cannot even be looked at.
+  const tough = { ...env, XDG_DATA_HOME: path.join(tree, 'self'), XDG_DATA_DIRS: `${path.join(tree, 'file', 'x')}:${path.join(tree, 'a')}` };
+  const scanned = (await scanApplications(tough)).apps;
+  assert.deepEqual([scanned.length, new Set(scanned.map((a) => a.name)).size], [5200, 5200]);
+  const cases = [
+    ['open bulk app 5199', 'Opened Bulk App 5199', '5199'], ['open bulk app 7', 'Opened Bulk App 7', '7'],
+    [`open ${'q'.repeat(1995)}`, /^No application called "q+…$/],
+  ];
+  for (const [sentence, title, ran] of cases) {
+    assert.match((await rows(sentence, tough))[0][0], typeof title === 'string' ? new RegExp(`^${title}$`) : title, sentence.slice(0, 30));
+    if (ran) assert.deepEqual((await nextRun()).args, [ran], sentence);
+  }
+  // The folder that could not be looked at is read once it can be.
+  await rm(path.join(tree, 'self'));
+  await plant(tree, { 'self/applications': { 'late.desktop': entry('Name=Late Comer\nExec=recorder late') } });
+  assert.deepEqual(await rows('open late comer', tough), [['Opened Late Comer', 'late.desktop']]);
+  assert.deepEqual((await nextRun()).args, ['late']);
+});
+
 describe('opening', () => {
   const title = async (sentence) => (await rows(sentence, env)).map(([t]) => t);
-  const unseen = async () => (await readdir(runs())).filter((f) => f.endsWith('.args'));
-  async function nextRun() {
-    const [done] = await waitFor(async () => { const found = await unseen(); return found.length && found; }, 'the launched program');
-    const read = (ext) => readFile(path.join(runs(), done.replace('args', ext)), 'utf8');
-    const [argv0, ...args] = (await read('args')).split('\0').slice(0, -1);
-    await rm(path.join(runs(), done));
-    return { pid: Number(done.split('.')[0]), argv0, args, session: Number((await read('stat')).split(') ')[1].split(' ')[3]), fds: await read('fds') };
-  }
-
   it('routes each kind of sentence to its skill, sees entries come and go, runs terminal entries in a terminal; shell syntax stays inert', async () => {
     const cases = [
       ['launch the firefx app', ['Opened Firefox'], 'firefox'], ['firefox', ['Opened Firefox'], 'firefox'],
@@ -114,13 +190,13 @@ describe('opening', () => {
     ];
     for (const [sentence, titles, ran] of cases) {
       assert.deepEqual(await title(sentence), titles, sentence);
-      if (ran) assert.deepEqual((await nextRun()).args, [ran], sentence);
+      if (ran) assert.deepEqual(((r) => [r.args, r.cwd])(await nextRun()), [[ran], root], sentence);
     }
     for (const goal of ['open foo; touch PWNED', 'open $(touch PWNED)', 'launch `touch PWNED`', 'start firefox && touch PWNED',
       'firefox | touch PWNED', 'open ../../bin/recorder']) assert.match((await title(goal)).join('|'), /^(No application called "[^|]*"|I can't do that yet)$/, goal);
-    await writeFile(path.join(root, 'a', 'applications', 'kde', 'fresh.desktop'), entry('Name=Fresh Tool\nExec=recorder fresh'));
+    await writeFile(path.join(root, 'a', 'applications', 'kde', 'fresh.desktop'), entry(`Name=Fresh Tool\nExec=recorder fresh\nPath=${runs()}`));
     assert.deepEqual(await title('open fresh tool'), ['Opened Fresh Tool'], 'an entry added since the last request');
-    assert.deepEqual((await nextRun()).args, ['fresh']);
+    assert.deepEqual(((r) => [r.args, r.cwd])(await nextRun()), [['fresh'], runs()], 'not run in its Path folder');
     await rm(path.join(root, 'b', 'applications', 'firewall.desktop'));
     assert.deepEqual(await title('open fire'), ['Opened Firefox'], 'an entry removed since the last request');
     await nextRun();

@@ -3,10 +3,12 @@ agent/voice/.venv/bin/python -m unittest discover -s agent/test -p 'test_*.py'""
 
 import json
 import os
+import select
 import signal
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 import speech
@@ -18,6 +20,9 @@ def setUpModule():
     global tmp, recogniser, two
     tmp = tempfile.TemporaryDirectory()
     unittest.addModuleCleanup(tmp.cleanup)
+    # The grammar takes in the applications installed: here the real packaged entries of the agent's tests.
+    os.environ.update(XDG_DATA_HOME=tmp.name, XDG_DATA_DIRS=os.path.join(os.path.dirname(speech.HERE), "test", "data"))
+    os.environ.pop("DISPLAY", None)
     recogniser = listen.Recogniser(listen.MODEL_DIR)
     two = os.path.join(tmp.name, "two.wav")  # at 44.1 kHz in stereo, so that the listener needs sox for it
     subprocess.run(["sox", spoken("left half", "awb"), spoken("how is my battery"), "-r", "44100", "-c", "2", two], check=True)
@@ -60,10 +65,45 @@ class Recognition(unittest.TestCase):
         self.assertEqual(heard("maximize"), ["maximize"])
 
 
+class Grammar(unittest.TestCase):
+    def test_takes_in_installed_names_and_window_titles_in_words_it_can_say(self):
+        import phrases
+        text = phrases.grammar(["Firefox ESR", "Qalculate!"], ["/home/anna/shopping-list.txt - Mousepad"], recogniser.known)
+        apps = next(line for line in text.splitlines() if line.startswith("<app> ="))
+        self.assertIn("| firefox", apps)
+        self.assertNotIn("esr", apps)  # not in the dictionary: the recogniser could not say it
+        self.assertIn("| shopping list", text)
+        folder = os.path.join(os.environ["XDG_DATA_HOME"], "applications")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "bank.desktop"), "w") as f:
+            f.write("[Desktop Entry]\nType=Application\nName=Piggy Bank\nExec=true\n")
+        recogniser.checked = None  # as once REFRESH_S has passed
+        recogniser.drop()  # between utterances, where the grammar is looked at again
+        self.assertIn("| piggy bank", recogniser.grammar)
+
+
+class Samples(unittest.TestCase):
+    def test_reads_of_any_length_give_whole_samples_and_lose_no_byte(self):
+        audio = bytes(range(256)) * 4
+        for sizes in ((1, 2, 3, 4), (3,), (3200, 1), (5, 7, 1)):
+            with self.subTest(sizes=sizes):
+                carry, out, at, k = b"", [], 0, 0
+                while at < len(audio):
+                    data, carry = listen.whole_samples(carry, audio[at:at + sizes[k % len(sizes)]])
+                    at, k = at + sizes[k % len(sizes)], k + 1
+                    self.assertEqual(len(data) % 2, 0)
+                    out.append(data)
+                self.assertEqual(b"".join(out) + carry, audio)
+
+
+READ_TIMEOUT = 60  # seconds for one line: a listener that stops talking fails the test rather than hanging it
+
+
 class Process(unittest.TestCase):  # listen.py as the palette runs it: command lines in, JSON lines out
     def start(self, *commands, **env):
         env = dict({k: v for k, v in os.environ.items() if k != "OSTREL_LISTEN_WAV"}, **env)
-        proc = subprocess.Popen([sys.executable, speech.LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env)
+        proc = subprocess.Popen([sys.executable, speech.LISTENER], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env, bufsize=0)
+        proc.unread = b""
         self.addCleanup(lambda: (proc.terminate(), proc.wait(), proc.stdin.close(), proc.stdout.close()))
         return self.send(proc, *commands)
 
@@ -72,8 +112,23 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
         proc.stdin.flush()
         return proc
 
+    def raw_line(self, proc, timeout=READ_TIMEOUT):
+        """One line of output (b"" at its end), failing the test when none comes in time."""
+        deadline = time.monotonic() + timeout
+        while b"\n" not in proc.unread:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([proc.stdout], [], [], left)[0]:
+                self.fail("the listener printed no line within %d s (so far: %r)" % (timeout, proc.unread[:200]))
+            data = os.read(proc.stdout.fileno(), 65536)
+            if not data:
+                line, proc.unread = proc.unread, b""
+                return line
+            proc.unread += data
+        line, proc.unread = proc.unread.split(b"\n", 1)
+        return line + b"\n"
+
     def line(self, proc):
-        return json.loads(proc.stdout.readline() or "null")
+        return json.loads(self.raw_line(proc) or "null")
 
     def finals(self, proc, count):
         """The finals up to the count-th, with only non-empty partials between them."""
@@ -86,7 +141,10 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
 
     def end(self, proc, *commands):
         self.send(proc, *commands)
-        return [json.loads(l) for l in proc.stdout.read().splitlines()], proc.wait(timeout=60)
+        lines = []
+        for line in iter(lambda: self.raw_line(proc), b""):
+            lines.append(json.loads(line))
+        return lines, proc.wait(timeout=60)
 
     def test_pause_resume_quit_and_the_microphone(self):
         # Commands are taken in order before any audio, and nothing is heard while paused.
@@ -94,9 +152,23 @@ class Process(unittest.TestCase):  # listen.py as the palette runs it: command l
         self.assertEqual(self.line(proc), {"event": "error", "text": "unknown command: hello"})
         self.assertEqual(self.finals(self.send(proc, "resume"), 2), ["left half", "how is my battery"])
         self.assertEqual(self.end(proc, "resume", "pause", "quit"), ([], 0))
-        arecord = folder_with({"arecord": "#!/bin/sh\nsox '%s' -t raw -r 16000 -c 1 -b 16 -e signed-integer -L -; exec sleep 60\n"
-                               % spoken("maximize", "rms")})
-        self.assertEqual(self.finals(self.start(PATH=arecord + os.pathsep + os.environ["PATH"]), 1), ["maximize"])
+        # The microphone is let go of while paused, and taken again on resume.
+        log = os.path.join(tmp.name, "arecord.log")
+        arecord = folder_with({"arecord": "#!/bin/sh\necho start >> '%s'\ntrap 'echo end >> \"%s\"; kill $!; exit 0' TERM\n"
+                               "sox '%s' -t raw -r 16000 -c 1 -b 16 -e signed-integer -L -\nsleep 60 & wait $!\n"
+                               % (log, log, spoken("maximize", "rms"))})
+        proc = self.start(PATH=arecord + os.pathsep + os.environ["PATH"])
+        self.assertEqual(self.finals(proc, 1), ["maximize"])
+        def captures():
+            with open(log) as f:
+                return f.read().split()
+        for command, state in (("pause", ["start", "end"]), ("resume", ["start", "end", "start"])):
+            self.send(proc, command)
+            deadline = time.monotonic() + READ_TIMEOUT
+            while captures() != state and time.monotonic() < deadline:
+                time.sleep(0.05)
+            self.assertEqual(captures(), state, "after " + command)
+        self.assertEqual(self.finals(proc, 1), ["maximize"])
 
     def test_ends_without_leaving_a_process_behind(self):
         for how in ("quit", "SIGTERM", "closed input"):

@@ -35,9 +35,9 @@ export async function stopChild(child, signal = 'SIGTERM') {
 export const stopAll = () => Promise.all([...live].map((child) => stopChild(child, 'SIGKILL')));
 
 // ready: { started: true } once the daemon listens, or the exit status if it quits first.
-export function spawnDaemon(home) {
+export function spawnDaemon(home, env = {}) {
   const daemon = path.join(AGENT_ROOT, 'ostrel', 'daemon.mjs');
-  const child = spawn(process.execPath, [daemon], { env: childEnv({ HOME: home }), stdio: ['ignore', 'ignore', 'pipe'] });
+  const child = spawn(process.execPath, [daemon], { env: childEnv({ ...env, HOME: home }), stdio: ['ignore', 'ignore', 'pipe'] });
   live.add(child);
   let log = '';
   child.stderr.setEncoding('utf8');
@@ -52,9 +52,9 @@ export function spawnDaemon(home) {
   return { child, ready, stderr: () => log };
 }
 
-export async function startDaemon() {
+export async function startDaemon(env = {}) {
   const home = await tempDir();
-  const spawned = spawnDaemon(home);
+  const spawned = spawnDaemon(home, env);
   if (!(await spawned.ready).started) throw new Error(`daemon did not start:\n${spawned.stderr()}`);
   const { port, token } = await readDaemonFile(daemonFileIn(home));
   const call = (options) => request(port, { token, ...options });

@@ -6,7 +6,7 @@
 // Grammar, lowest precedence first:
 //   expr    := term (('+' | '-') term)*
 //   term    := unary (('*' | '/' | '%') unary)*
-//   unary   := ('-' | '+') unary | power
+//   unary   := ('-' | '+' | '√' | '∛') unary | power
 //   power   := primary ('^' unary)?        right-associative: 2^3^2 = 2^9
 //   primary := number | '(' expr ')'
 // Unary minus binds looser than '^', so -2^2 is -(2^2) as on paper.
@@ -21,7 +21,7 @@ const SIGNIFICANT = 12;
 const SYMBOL_OPS = new Map([
   ['+', '+'], ['-', '-'], ['−', '-'], ['–', '-'],
   ['*', '*'], ['×', '*'], ['x', '*'], ['X', '*'], ['·', '*'],
-  ['/', '/'], ['÷', '/'], ['^', '^'], ['%', '%'], ['(', '('], [')', ')'],
+  ['/', '/'], ['÷', '/'], ['^', '^'], ['%', '%'], ['(', '('], [')', ')'], ['√', '√'], ['∛', '∛'],
 ]);
 
 const SHOWN = { '+': '+', '-': '−', '*': '×', '/': '÷', '^': '^', '%': 'mod' };
@@ -114,6 +114,9 @@ export function parse(text) {
       const op = tokens[pos++].op;
       const operand = unary();
       node = op === '-' ? { type: 'neg', operand } : operand;
+    } else if (isOp('√') || isOp('∛')) {
+      const op = tokens[pos++].op;
+      node = { type: 'root', op, operand: unary() };
     } else {
       node = power();
     }
@@ -175,6 +178,11 @@ export function evaluate(node) {
       const r = evaluate(node.operand);
       return r.ok ? checked(-r.value) : r;
     }
+    case 'root': {
+      const r = evaluate(node.operand);
+      if (!r.ok) return r;
+      return node.op === '√' ? checked(Math.sqrt(r.value)) : checked(Math.cbrt(r.value));
+    }
     case 'bin': {
       const l = evaluate(node.left);
       if (!l.ok) return l;
@@ -201,6 +209,7 @@ export function render(node) {
     case 'num': return node.text;
     case 'group': return `(${render(node.inner)})`;
     case 'neg': return `−${render(node.operand)}`;
+    case 'root': return `${node.op}${render(node.operand)}`;
     case 'bin': return `${render(node.left)} ${SHOWN[node.op]} ${render(node.right)}`;
     default: return '?';
   }

@@ -9,7 +9,7 @@ import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { answer, row, single } from '../answer.mjs';
 import { applications } from '../desktop.mjs';
-import { rank, SCORE } from '../match.mjs';
+import { rank } from '../match.mjs';
 import { FileIndex, FILE_SCORE, wordsOf, scoreName, typoScore } from '../file-index.mjs';
 import { userDirs, openWithDesktop } from './places.mjs';
 
@@ -75,7 +75,12 @@ function parseRecent(text) {
 let recentCache = null;
 function recentFiles(env) {
   const file = path.join(dataHome(env), 'recently-used.xbel');
-  const s = statSync(file, { throwIfNoEntry: false });
+  let s;
+  try {
+    s = statSync(file, { throwIfNoEntry: false });
+  } catch {
+    return []; // a folder on the way that cannot be looked at, a link loop
+  }
   if (!s?.isFile() || s.size > MAX_RECENT_BYTES) return [];
   const sig = `${file}:${s.ino}:${s.mtimeMs}:${s.size}`;
   if (recentCache?.sig === sig) return recentCache.items;
@@ -202,10 +207,12 @@ export async function openFileSkill(target, env) {
     return hits.length ? openHit(hits[0], env) : notFound(query, index);
   }
   const { apps } = await applications(env);
-  const appScore = rank(target, apps).score;
-  if (appScore >= SCORE.wordStart) return null;
+  // An application named by the words wins; one found only by what it is
+  // ("open browser") gives way to a file of exactly that name.
+  const { score, sure } = rank(target, apps);
+  if (sure) return null;
   const { hits } = await findFiles(target, env, 1);
   if (hits.length === 0) return null;
-  if (appScore > 0 && hits[0].score < FILE_SCORE.words) return null;
+  if (score > 0 && hits[0].score < FILE_SCORE.exact) return null;
   return openHit(hits[0], env);
 }

@@ -7,7 +7,7 @@ import { spawn } from 'node:child_process';
 import { readdirSync, readFileSync, closeSync } from 'node:fs';
 import { answer, row, single } from '../answer.mjs';
 import { applications, findProgram } from '../desktop.mjs';
-import { rank, closest, SCORE } from '../match.mjs';
+import { rank, closest, normalize } from '../match.mjs';
 
 const MAX_TIES = 6;
 const INTENT = /^(?:please\s+)?(?:open|launch|start)\s+(?:up\s+)?(?:the\s+|my\s+)?(.+?)(?:\s+(?:app|application|program))?(?:\s+please)?[\s.!]*$/i;
@@ -114,19 +114,20 @@ export async function launchSkill(target, env) {
     return answer(shown);
   }
   const near = closest(target, apps);
-  return single(`No application called "${target}"`, `the closest is ${near.name}`);
+  return single(`No application called "${target}"`, near ? `the closest is ${near.name}` : 'nothing has a name like it');
 }
 
-// A bare sentence that names one application well enough (its name, or the
-// start of a word of it, or one typo away; not a substring or a keyword,
-// and nothing short: those are too easy to hit by accident) opens it; anything
+// A bare sentence that names one application well enough (every word the
+// whole or the start of a word of its name or program, or one typo in a
+// long word; not a keyword or a category, and nothing short unless it is
+// the whole name: those are too easy to hit by accident) opens it; anything
 // else is left to the other skills.
 export async function bareLaunch(sentence, env) {
   if (sentence.length > 80) return null;
   const { apps } = await applications(env);
-  const { top, score } = rank(sentence, apps);
-  const length = sentence.trim().length;
-  const sure = score >= SCORE.exactId || (score >= SCORE.wordStart && length >= 4) || (score === SCORE.typo1 && length >= 5);
+  const { top, sure } = rank(sentence, apps);
   if (top.length !== 1 || !sure) return null;
+  const text = normalize(sentence);
+  if (text.length < 4 && !top[0].fields.name.includes(text) && !top[0].fields.id.includes(text)) return null;
   return launch(top[0], env);
 }

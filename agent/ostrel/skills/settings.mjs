@@ -75,7 +75,8 @@ const SETTINGS = new RegExp(`^(?:(?:open|show|launch|start|go\\s+to)\\s+)?(?:the
   + `(?:settings|preferences|control\\s+(?:center|centre|panel)|system\\s+settings)(?:\\s+(?:for|of)\\s+(?:the\\s+)?(${PAGE_WORDS}))?$`);
 
 function plain(sentence) {
-  return numberWordsToDigits(sentence)
+  return numberWordsToDigits(sentence).toLowerCase()
+    .replace(/([a-z])-(?=[a-z])/g, '$1 ')
     .replace(/\s*'\s*/g, "'")
     .replace(/^please\s+/, '')
     .replace(/(?:\s+please)?[\s.!?]*$/, '')

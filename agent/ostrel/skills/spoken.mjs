@@ -98,50 +98,80 @@ class SpokenNumber {
   }
 }
 
-// Replaces runs of number words with digits, leaving every other word as it
-// is: "set a timer for five minutes" -> "set a timer for 5 minutes".
+// Replaces runs of number words with digits, leaving every other character
+// as it was typed (letter case, punctuation, emoji): "Remind me in five
+// minutes to call O'Neil" -> "Remind me in 5 minutes to call O'Neil".
 export function numberWordsToDigits(text) {
-  const parts = String(text).toLowerCase()
-    .replace(/([a-z])-(?=[a-z])/g, '$1 ')
-    .match(/0x[0-9a-f]+|\d+(?:\.\d+)?(?:e[+-]?\d+)?|[a-z]+|\S/g) ?? [];
-  const out = [];
+  const source = String(text);
+  const tokens = [...source.matchAll(/0x[0-9a-f]+|\d+(?:\.\d+)?(?:e[+-]?\d+)?|[a-z]+|-/gi)]
+    .map((m) => ({ word: m[0].toLowerCase(), start: m.index, end: m.index + m[0].length }));
+  const replaced = [];
   let current = new SpokenNumber();
+  let first = null;
+  let last = null;
   const flush = () => {
-    if (!current.empty) out.push(current.text());
+    if (!current.empty) replaced.push({ start: first.start, end: last.end, text: current.text() });
     current = new SpokenNumber();
+    first = null;
   };
-  for (let i = 0; i < parts.length; i += 1) {
-    const word = parts[i];
-    const next = parts[i + 1];
+  const take = (token) => {
+    first ??= token;
+    last = token;
+  };
+  for (let i = 0; i < tokens.length; i += 1) {
+    const token = tokens[i];
+    const { word } = token;
+    const next = tokens[i + 1]?.word;
+    // Only what lies next to each other, space between, makes one number.
+    const gap = i > 0 && last && /\S/.test(source.slice(last.end, token.start));
+    if (gap) flush();
+    if (word === '-') {
+      // "twenty-three": a hyphen between two number words joins them.
+      if (!current.empty && next && isNumberWord(next) && tokens[i + 1].start === token.end && token.start === last.end) {
+        last = token;
+        continue;
+      }
+      flush();
+      continue;
+    }
     if (word === 'a' && next && (next === 'hundred' || next in SCALES) && current.empty) {
       current.acceptOne();
+      take(token);
       continue;
     }
     if (word === 'and' && !current.empty && ['hundred', 'scale'].includes(current.last)
         && next && isSmallNumberWord(next)) {
+      last = token;
       continue;
     }
     if (/^\d/.test(word) && next in SCALES && current.empty) {
-      out.push(String(Number(word) * SCALES[next]));
+      replaced.push({ start: token.start, end: tokens[i + 1].end, text: String(Number(word) * SCALES[next]) });
       i += 1;
       continue;
     }
     if (isNumberWord(word)) {
-      if (current.accept(word)) continue;
+      if (current.accept(word)) { take(token); continue; }
       flush();
-      if (current.accept(word)) continue;
+      if (current.accept(word)) { take(token); continue; }
     }
     flush();
-    out.push(word);
   }
   flush();
-  return out.join(' ');
+  let out = '';
+  let at = 0;
+  for (const r of replaced) {
+    out += source.slice(at, r.start) + r.text;
+    at = r.end;
+  }
+  return out + source.slice(at);
 }
 
 const LEADING = /^(?:(?:hey|ok|okay)\s+)?(?:(?:what|how much)(?:\s+is|'s|'s|s)|calculate|compute|evaluate|work out|solve)\b\s*/;
 const TRAILING = /(?:\s*(?:=|\?|\bequals?\b|\bplease\b))+\s*$/;
 
 const PHRASES = [
+  [/\b(?:the\s+)?square root of\b|\bsqrt\b/g, ' √ '],
+  [/\b(?:the\s+)?cube root of\b/g, ' ∛ '],
   [/\braised to the power of\b|\bto the power of\b|\bto the power\b|\braised to\b/g, ' ^ '],
   [/\bmultiplied by\b|\btimes\b/g, ' * '],
   [/\bdivided by\b|\bover\b/g, ' / '],
@@ -156,7 +186,18 @@ const PHRASES = [
 
 // Only numbers, operator symbols and the letter x (as in 3 x 4) may be left
 // once words are translated; anything else means the sentence was not maths.
-const MATHS_ONLY = /^[\d.\s+\-−–*×x·/÷^%()]*$/;
+const MATHS_ONLY = /^[\d.\s+\-−–*×x·/÷^%()√∛]*$/;
+
+// Percentages become plain arithmetic: "15% of 80" is 15 / 100 × 80, "80
+// plus 15%" adds 15% of 80, a lone "15%" is 0.15. A % between two numbers
+// stays the remainder ("7 % 3").
+function percentages(text) {
+  return text
+    .replace(/\b(?:percent|per cent)\b/g, '%')
+    .replace(/(\d+(?:\.\d+)?)\s*%\s*of\b/g, '($1 / 100) *')
+    .replace(/^(.+?)\s*([+-])\s*(\d+(?:\.\d+)?)\s*%$/, '($1) * (1 $2 $3 / 100)')
+    .replace(/(\d+(?:\.\d+)?)\s*%$/, '($1 / 100)');
+}
 const LITERAL = /0x[0-9a-f]+|\d+(?:\.\d+)?e[+-]?\d+/g;
 
 export function spokenToExpression(sentence) {
@@ -165,7 +206,7 @@ export function spokenToExpression(sentence) {
   text = text.replace(/(\d),(?=\d{3}(?!\d))/g, '$1');
   for (const [pattern, symbol] of PHRASES) text = text.replace(pattern, symbol);
   if (/[a-z]/.test(text.replace(/\bx\b/g, ''))) text = numberWordsToDigits(text);
-  text = text.replace(/\s+/g, ' ').trim();
+  text = percentages(text.replace(/\s+/g, ' ').trim());
   if (!/\d/.test(text) || !MATHS_ONLY.test(text.replace(LITERAL, '0'))) return null;
   return text;
 }

@@ -6,15 +6,57 @@
 import { single } from '../answer.mjs';
 import { runProgram } from '../run.mjs';
 import { prepare, rank } from '../match.mjs';
+import { applications } from '../desktop.mjs';
 import {
   displayProblem, programProblem, readRoot, parseIds, readWindows, isPanel, isDesktopOrDock,
 } from '../x11.mjs';
 
-const MAX_WINDOWS = 64;
 const INTENT = /^(?:please\s+)?(?:switch\s+to|go\s+to|show|focus)\s+(?:me\s+)?(?:the\s+|my\s+)?(.+?)(?:\s+window)?(?:\s+please)?[\s.!]*$/i;
 
 export function switchTarget(sentence) {
   return INTENT.exec(sentence)?.[1] ?? null;
+}
+
+// The desktop entry a window belongs to: the one whose StartupWMClass is
+// the window's class, else the one whose program or file name is.
+function appIndex(apps) {
+  const byKey = new Map();
+  const add = (key, app) => { if (key && !byKey.has(key)) byKey.set(key, app); };
+  for (const app of apps) if (app.wmClass) add(`class:${app.wmClass}`, app);
+  for (const app of apps) {
+    add(`name:${app.program.toLowerCase()}`, app);
+    add(`name:${app.id.replace(/\.desktop$/, '').split('.').pop().toLowerCase()}`, app);
+  }
+  return (win) => {
+    const keys = [win.resClass, win.resName].map((k) => k.toLowerCase()).filter(Boolean);
+    for (const prefix of ['class:', 'name:']) {
+      for (const k of keys) if (byKey.has(prefix + k)) return byKey.get(prefix + k);
+    }
+    return null;
+  };
+}
+
+// The window the target names: by title words, class, and its
+// application's names, generic names, keywords and category words. windows
+// come most recently used first, and of equal matches that one wins.
+export function pickWindow(target, windows, apps = []) {
+  const appOf = appIndex(apps);
+  const items = windows.map((window) => {
+    const app = appOf(window);
+    const f = app?.fields;
+    return {
+      window,
+      fields: prepare({
+        names: [window.title, ...(f?.name ?? [])],
+        ids: [window.resClass, window.resName],
+        generic: f?.generic ?? [],
+        keywords: f?.keyword ?? [],
+        concepts: f?.concept ?? [],
+        cover: false,
+      }),
+    };
+  });
+  return rank(target, items).top[0]?.window ?? null;
 }
 
 export async function switchSkill(target, env) {
@@ -25,15 +67,13 @@ export async function switchSkill(target, env) {
   // Topmost first, so that among equal matches the one used last wins.
   const ids = parseIds(root.props.get('_NET_CLIENT_LIST_STACKING') ?? root.props.get('_NET_CLIENT_LIST')).reverse();
   if (ids.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
-  const results = await readWindows(ids.slice(0, MAX_WINDOWS), env);
+  const results = await readWindows(ids, env);
   const failure = results.find((r) => !r.ok && r.answer);
   if (failure) return failure.answer;
-  const windows = results
-    .filter((r) => r.ok && !isPanel(r.window) && !isDesktopOrDock(r.window))
-    .map(({ window }) => ({ window, fields: prepare({ names: [window.title], ids: [window.resClass, window.resName] }) }));
-  const { top } = rank(target, windows);
-  if (top.length === 0) return single(`No window matches "${target}"`, `${windows.length} other window${windows.length === 1 ? '' : 's'} open`);
-  const win = top[0].window;
+  const windows = results.filter((r) => r.ok && !isPanel(r.window) && !isDesktopOrDock(r.window)).map((r) => r.window);
+  const { apps } = await applications(env).catch(() => ({ apps: [] }));
+  const win = pickWindow(target, windows, apps);
+  if (!win) return single(`No window matches "${target}"`, `${windows.length} other window${windows.length === 1 ? '' : 's'} open`);
   // wmctrl -a changes to the window's desktop, then sends _NET_ACTIVE_WINDOW.
   const r = await runProgram('wmctrl', ['-i', '-a', win.id], { env });
   if (!r.ok) return programProblem(r, env, 'wmctrl').answer;

@@ -1,0 +1,40 @@
+// Desktop notifications (org.freedesktop.Notifications on the session
+// bus). Without a bus, or with no notification server on it, nothing is
+// shown and the reason comes back as a value; nothing throws.
+
+import { existsSync } from 'node:fs';
+import path from 'node:path';
+import { connect } from './dbus.mjs';
+import { clip } from './answer.mjs';
+
+const TIMEOUT_MS = 2000;
+
+function busAddress(env) {
+  if (env.DBUS_SESSION_BUS_ADDRESS) return env.DBUS_SESSION_BUS_ADDRESS;
+  const socket = env.XDG_RUNTIME_DIR && path.join(env.XDG_RUNTIME_DIR, 'bus');
+  return socket && existsSync(socket) ? `unix:path=${socket}` : null;
+}
+
+export async function notify(summary, body, env = process.env) {
+  let bus = null;
+  let timer;
+  try {
+    bus = await connect(busAddress(env), { timeoutMs: TIMEOUT_MS });
+    const call = bus.call({
+      destination: 'org.freedesktop.Notifications',
+      path: '/org/freedesktop/Notifications',
+      interface: 'org.freedesktop.Notifications',
+      member: 'Notify',
+      signature: 'susssasa{sv}i',
+      body: ['Ostrel', 0, '', clip(summary, 120), clip(body, 400), [], {}, -1],
+    });
+    const late = new Promise((resolve, reject) => { timer = setTimeout(() => reject(new Error('the notification server did not answer')), TIMEOUT_MS); });
+    await Promise.race([call, late]);
+    return { ok: true };
+  } catch (err) {
+    return { ok: false, error: String(err?.message ?? err) };
+  } finally {
+    clearTimeout(timer);
+    bus?.close();
+  }
+}
