@@ -1,3 +1,4 @@
+#include "bridge/agentclient.h"
 #include "bridge/agentlink.h"
 #include "bridge/replyscript.h"
 #include "palette/palette.h"
@@ -41,9 +42,12 @@ private:
         else
             QFile::remove(m_files.path(u"home/.ostrel/daemon.json"_s));
     }
+    AgentClient &agent() const { return m_palette->agent(); }
+    AskSettings &settings() const { return agent().m_settings; }
+    QLineEdit *field() const { return m_palette->findChild<QLineEdit *>(); }
     void ask(const QString &text)
     {
-        m_palette->m_field->setText(text);
+        field()->setText(text);
         QTest::keyClick(m_palette->windowHandle(), Qt::Key_Return);
     }
     Results shown() const { return m_palette->results(); }
@@ -67,8 +71,8 @@ private Q_SLOTS:
         m_server = std::make_unique<testing::HttpServer>();
         QVERIFY(m_files.write(u"reply"_s, R"({"lines":[{"title":"from the script"}]})"));
         m_palette = std::make_unique<Palette>();
-        m_palette->m_settings.nodePath = [this] { return m_files.path(u"node"_s); };
-        m_palette->m_settings.pollInterval = 1h;
+        settings().nodePath = [this] { return m_files.path(u"node"_s); };
+        settings().pollInterval = 1h;
         // Shown before a daemon appears, so no task refresh is under way.
         useDaemon(std::nullopt);
         m_palette->present();
@@ -96,7 +100,7 @@ private Q_SLOTS:
         });
         ask(u"12*89"_s);
         QCOMPARE(shown(), (Results{{u"12*89"_s, u"thinking\u2026"_s}}));
-        QVERIFY(m_palette->pinned() && m_palette->m_field->text().isEmpty());
+        QVERIFY(m_palette->pinned() && field()->text().isEmpty());
         m_palette->dismiss();
         QTRY_COMPARE(shown(), (Results{{u"Timer"_s, {}, false, true, u"t"_s},
                                        {u"note"_s, {}, false, true}}));
@@ -141,11 +145,11 @@ private Q_SLOTS:
         QFETCH(QString, goal);
         QFETCH(QString, title);
         QFETCH(QString, subtitle);
-        m_palette->m_settings.nodePath = [node, this]() -> std::optional<QString> {
+        settings().nodePath = [node, this]() -> std::optional<QString> {
             return node.isNull() ? std::nullopt : std::optional(m_files.path(node));
         };
         if (reply.never)
-            m_palette->m_settings.askTimeout = 200ms;
+            settings().askTimeout = 200ms;
         if (daemon == u"closed"_s) {
             QTcpServer gone;
             QVERIFY(gone.listen(QHostAddress::LocalHost));
@@ -168,7 +172,7 @@ private Q_SLOTS:
                 u"%1/ostrel/respond.mjs\n%2\n%1\n"_s.arg(m_files.path(u"repo"_s), goal).toUtf8());
             QTRY_VERIFY(fakes::processGone(m_files.pid()));
         }
-        QTRY_VERIFY(!m_palette->m_asking);
+        QTRY_VERIFY(!agent().m_asking);
     }
 
     // A newer goal ends the script of an older one and drops its late replies.
@@ -183,7 +187,7 @@ private Q_SLOTS:
             return HttpReply{200, R"({"lines":[{"title":"fast"}]})", 0,
                              request.body.contains("lost")};
         });
-        m_palette->m_settings.askTimeout = 400ms;
+        settings().askTimeout = 400ms;
         int ended = 0;
         const QObject guard;
         connect(&agentlink::network(), &QNetworkAccessManager::finished, &guard,
@@ -196,7 +200,7 @@ private Q_SLOTS:
         QThreadPool::globalInstance()->waitForDone();
         QCoreApplication::sendPostedEvents();
         QCOMPARE(shown(), (Results{{u"fast"_s, {}}}));
-        QVERIFY(!m_palette->m_asking);
+        QVERIFY(!agent().m_asking);
     }
 
     void pollsTaskRowsWhileShown()
@@ -209,14 +213,14 @@ private Q_SLOTS:
             return request.path == "/tasks" ? HttpReply{200, list} : HttpReply{409, "{}"};
         });
         useDaemon(m_server->port());
-        m_palette->m_settings.pollInterval = 50ms;
+        settings().pollInterval = 50ms;
         m_palette->present();
         m_palette->present();
         QTRY_COMPARE(shown(), (Results{{u"Timer"_s, {}, false, true, u"t"_s}}));
         QVERIFY(m_palette->pinned());
 
         // A poll between press and release must not lose the click.
-        QPointer<HoverButton> stop = stopButton(m_palette->m_table->rowView(0));
+        QPointer<HoverButton> stop = stopButton(m_palette->findChild<ResultList *>()->rowView(0));
         QTest::mousePress(stop, Qt::LeftButton);
         const qsizetype pressed = m_server->count("/tasks");
         QTRY_VERIFY(m_server->count("/tasks") >= pressed + 2);
@@ -224,10 +228,10 @@ private Q_SLOTS:
         QTest::mouseRelease(stop, Qt::LeftButton);
         QTRY_COMPARE(shown(), (Results{{u"Timer"_s, u"Stopped"_s}}));
         QCOMPARE(m_server->count("/cancel/t"), 1);
-        QVERIFY(!m_palette->pinned() && m_palette->m_field->hasFocus());
+        QVERIFY(!m_palette->pinned() && field()->hasFocus());
 
         m_palette->dismiss();
-        QVERIFY(!m_palette->m_poll);
+        QVERIFY(!agent().m_poll);
     }
 };
 

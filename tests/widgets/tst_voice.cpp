@@ -2,6 +2,7 @@
 #include "tests/testkit/testmain.h"
 #include "tests/widgets/fakes.h"
 #include "ui/orbview.h"
+#include "voice/dictation.h"
 #include "voice/listener.h"
 
 #include <QDir>
@@ -59,14 +60,18 @@ private:
     void newPalette()
     {
         m_palette = std::make_unique<Palette>();
-        m_palette->setVoiceSettings({m_files->path(u"pkill"_s), 5s, 300ms});
+        m_palette->dictation().setVoiceSettings({m_files->path(u"pkill"_s), 5s, 300ms});
     }
-    bool listening() const { return m_palette->m_orb->listening(); }
-    // The listener is started or resumed once the shown palette has painted.
+    Dictation &dictation() const { return m_palette->dictation(); }
+    OrbView *orb() const { return m_palette->findChild<OrbView *>(); }
+    bool listening() const { return orb()->listening(); }
+    // The listener is started or resumed once the shown palette has painted:
+    // paint it now rather than wait for the window system.
     void present()
     {
         m_palette->present();
-        QTRY_VERIFY(!m_palette->m_listenAfterPaint);
+        QVERIFY(QTest::qWaitForWindowExposed(m_palette.get()));
+        m_palette->repaint();
         QCoreApplication::processEvents();
     }
 
@@ -130,7 +135,7 @@ private Q_SLOTS:
         QTRY_COMPARE(commands(), (QStringList{u"pause"_s, u"resume"_s}));
 
         const qint64 pid = m_files->pid();
-        m_palette->toggleVoice();
+        dictation().toggleVoice();
         QVERIFY(!listening());
         QTRY_COMPARE(commands(), (QStringList{u"pause"_s, u"resume"_s, u"quit"_s}));
         QTRY_VERIFY(processGone(pid));
@@ -139,10 +144,9 @@ private Q_SLOTS:
 
         newPalette();
         present();
-        QVERIFY(!m_palette->m_listener && !listening());
-        OrbView *orb = m_palette->m_orb;
-        QTest::mouseClick(orb, Qt::LeftButton, {}, orb->rect().center());
-        QVERIFY(Palette::voiceEnabled() && listening());
+        QVERIFY(!dictation().hasListener() && !listening());
+        QTest::mouseClick(orb(), Qt::LeftButton, {}, orb()->rect().center());
+        QVERIFY(Dictation::voiceEnabled() && listening());
         QCOMPARE(logged(), (QStringList{u"dictation unavailable: no interpreter at "_s + python,
                                         u"dictation started"_s, u"dictation stopped"_s,
                                         u"dictation started"_s}));
@@ -185,26 +189,26 @@ private Q_SLOTS:
         present();
         if (log.size() == 1) {
             QVERIFY(logged().value(0).startsWith(log.first()));
-            QVERIFY(!m_palette->m_listener && !listening());
+            QVERIFY(!dictation().hasListener() && !listening());
             return;
         }
         QTRY_VERIFY(m_files->pid() > 0);
         const qint64 pid = m_files->pid();
         if (!row.isEmpty()) {
             QTRY_COMPARE(shownRows(), QStringList{row});
-            QCOMPARE(m_palette->m_field->text(), row.section(u'|', 0, 0));
-            QVERIFY(m_palette->spokeRecently());
+            QCOMPARE(m_palette->findChild<QLineEdit *>()->text(), row.section(u'|', 0, 0));
+            QVERIFY(dictation().lastSpeech());
         }
         // Command lines whatever its state; one that ended is started afresh.
         const bool endsItself = log.last() != u"dictation stopped"_s;
         if (endsItself)
-            QTRY_VERIFY(!m_palette->m_listener);
+            QTRY_VERIFY(!dictation().hasListener());
         m_palette->dismiss();
         QTest::qWait(100);
         present();
         if (!endsItself) {
             QTest::qWait(100);
-            m_palette->toggleVoice();
+            dictation().toggleVoice();
         }
         QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 3000);
         QTRY_COMPARE(logged(), log);
