@@ -60,7 +60,7 @@ private:
     void newPalette()
     {
         m_palette = std::make_unique<Palette>();
-        m_palette->dictation().setVoiceSettings({m_files->path(u"pkill"_s), 5s, 300ms});
+        m_palette->dictation().setVoiceSettings({m_files->path(u"pkill"_s), 2s, 300ms});
     }
     Dictation &dictation() const { return m_palette->dictation(); }
     OrbView *orb() const { return m_palette->findChild<OrbView *>(); }
@@ -119,6 +119,8 @@ private Q_SLOTS:
         stale.start(u"/bin/sleep"_s, {u"600"_s});
         QVERIFY(stale.waitForStarted());
         QVERIFY(m_files->write(u"stale"_s, QByteArray::number(stale.processId())));
+        // A clean-up that never ends by itself: the listener waits for its time-out.
+        QVERIFY(m_files->write(u"hang"_s, {}));
 
         present();
         // Its end may already have been seen by the event loop, when waiting fails.
@@ -157,30 +159,39 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("behaviour");
         QTest::addColumn<QString>("row");
+        QTest::addColumn<QStringList>("heard");
         QTest::addColumn<QStringList>("log");
         QTest::newRow("output in pieces, a character split, junk between")
             << QByteArray(piecesAndJunk) << u"caf\u00e9 au lait|press return to ask"_s
+            << QStringList{u"caf\u00e9"_s, u"caf\u00e9 au lait"_s}
             << QStringList{u"dictation started"_s, u"dictation: "_s,
                            u"dictation: no microphone: arecord"_s, u"dictation stopped"_s};
         QTest::newRow("exits mid-stream")
             << QByteArray(exitsMidStream) << u"twelve|listening\u2026"_s
+            << QStringList{u"twelve"_s, u"twelve"_s}
             << QStringList{
                    u"dictation started"_s, u"dictation: the listener ended (exit status 3)"_s,
                    u"dictation started"_s, u"dictation: the listener ended (exit status 3)"_s};
         QTest::newRow("closes its input, so writes meet a pipe with no reader")
-            << QByteArray("exec 0<&- sleep 600\n") << QString()
+            << QByteArray("exec 0<&- sleep 600\n") << QString() << QStringList()
             << QStringList{u"dictation started"_s, u"dictation stopped"_s};
         QTest::newRow("never reads and ignores SIGTERM")
-            << QByteArray("trap '' TERM\nwhile :; do sleep 1; done\n") << QString()
+            << QByteArray("trap '' TERM\nwhile :; do sleep 1; done\n") << QString() << QStringList()
             << QStringList{u"dictation started"_s, u"dictation stopped"_s};
-        QTest::newRow("cannot be executed") << QByteArray("#!/nonexistent/interpreter\n")
-                                            << QString() << QStringList{u"dictation failed: "_s};
+        QTest::newRow("cannot be executed")
+            << QByteArray("#!/nonexistent/interpreter\n") << QString() << QStringList()
+            << QStringList{u"dictation failed: "_s};
     }
     void misbehavingListener()
     {
         QFETCH(QByteArray, behaviour);
         QFETCH(QString, row);
+        QFETCH(QStringList, heard);
         QFETCH(QStringList, log);
+        QStringList texts;
+        const QObject scope;
+        connect(&dictation(), &Dictation::heard, &scope,
+                [&texts](const QString &text) { texts << text; });
         if (behaviour.startsWith("#!"))
             QVERIFY(m_files->write(u"repo/voice/.venv/bin/python"_s, behaviour));
         else
@@ -213,6 +224,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 3000);
         QTRY_COMPARE(logged(), log);
         QVERIFY(!listening());
+        QCOMPARE(texts, heard);
     }
 };
 
