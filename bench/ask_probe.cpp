@@ -4,6 +4,7 @@
 // included), CPU while shown and polling, and memory over 1,000 asks.
 //   QT_QPA_PLATFORM=offscreen ask_probe [POLL_SECONDS]
 
+#include "bridge/agentclient.h"
 #include "palette/palette.h"
 #include "tests/testkit/httpserver.h"
 
@@ -123,7 +124,7 @@ int main(int argc, char *argv[])
     ostrel::Palette palette;
     ostrel::AskSettings settings;
     settings.nodePath = [script] { return std::optional(script); };
-    palette.setAskSettings(settings);
+    palette.agent().setAskSettings(settings);
     auto *field = palette.findChild<QLineEdit *>();
     useDaemon(true);
     palette.present();

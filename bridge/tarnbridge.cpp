@@ -1,5 +1,7 @@
 #include "bridge/tarnbridge.h"
 
+#include "platform/childprocess.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -10,8 +12,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sys/stat.h>
-#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -122,16 +122,6 @@ QNetworkRequest request(const DaemonEndpoint &endpoint, const QString &path)
     QNetworkRequest request(QUrl(u"http://127.0.0.1:"_s + QString::number(endpoint.port) + path));
     request.setRawHeader("x-ostrel-token", endpoint.token.toUtf8());
     return request;
-}
-
-bool isExecutableFile(const QString &path)
-{
-    if (path.isEmpty())
-        return false;
-    const QByteArray native = QFile::encodeName(path);
-    struct stat st {};
-    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
-           ::access(native.constData(), X_OK) == 0;
 }
 
 QStringList systemNodePaths()

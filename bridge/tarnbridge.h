@@ -48,7 +48,6 @@ std::optional<QString> findNode(const std::optional<QString> &override, const QS
 QStringList nodeCandidates(const QString &home, const QStringList &systemPaths);
 // Where a system-wide interpreter usually is, in the order searched.
 QStringList systemNodePaths();
-bool isExecutableFile(const QString &path);
 
 // Compares digit runs by value and everything else by character code, case
 // sensitively: "node-v9.1" < "node-v18.0". Negative, zero or positive.

@@ -1,5 +1,6 @@
 #include "palette/palette.h"
 
+#include "bridge/agentclient.h"
 #include "bridge/tarnbridge.h"
 #include "palette/keymonitor.h"
 #include "palette/layout.h"
@@ -8,6 +9,7 @@
 #include "platform/x11window.h"
 #include "ui/colors.h"
 #include "ui/orbview.h"
+#include "voice/dictation.h"
 
 #include <QApplication>
 #include <QBitmap>
@@ -67,6 +69,8 @@ Palette::Palette()
     , m_field(new QLineEdit(this))
     , m_orb(new OrbView(this))
     , m_table(new ResultList(this))
+    , m_agent(std::make_unique<AgentClient>())
+    , m_dictation(std::make_unique<Dictation>(TarnBridge::repositoryPath))
     , m_mask(roundedMask(int(Layout::corner)))
 {
     setWindowTitle(u"Ostrel"_s);
@@ -103,11 +107,27 @@ Palette::Palette()
     fieldPalette.setColor(QPalette::HighlightedText, Qt::white);
     m_field->setPalette(fieldPalette);
 
-    showVoiceChoice();
-    m_orb->setOnClick([this] { toggleVoice(); });
+    showVoiceChoice(Dictation::voiceEnabled());
+    m_orb->setOnClick([this] { m_dictation->toggleVoice(); });
+    connect(m_dictation.get(), &Dictation::voiceChoiceChanged, this, &Palette::showVoiceChoice);
+    connect(m_dictation.get(), &Dictation::listeningChanged, m_orb, &OrbView::setListening);
+    connect(m_dictation.get(), &Dictation::started, this, [this] {
+        setRows({Result{u"Listening\u2026"_s, u"speak, then press return"_s}});
+    });
+    connect(m_dictation.get(), &Dictation::heard, this, &Palette::showSpeech);
 
-    m_settings.nodePath = TarnBridge::nodePath;
-    connect(m_table, &ResultList::stopRequested, this, &Palette::stopTask);
+    connect(m_agent.get(), &AgentClient::answerRowsChanged, this, [this](const Results &rows) {
+        m_answerRows = rows;
+        render();
+    });
+    connect(m_agent.get(), &AgentClient::tasksChanged, this, [this](const Results &rows) {
+        m_tasks = rows;
+        render();
+    });
+    connect(m_agent.get(), &AgentClient::pinnedChanged, this,
+            [this](bool pinned) { m_pinned = pinned; });
+    connect(m_agent.get(), &AgentClient::frontRequested, this, &Palette::comeToFront);
+    connect(m_table, &ResultList::stopRequested, m_agent.get(), &AgentClient::stopTask);
 
     // No listener runs yet, so the orb starts in its idle look.
     m_orb->setListening(false);
@@ -155,7 +175,7 @@ void Palette::present()
     m_field->clear();
     // Rendering places the panel for its rows.
     render();
-    startPolling();
+    m_agent->startPolling();
 
     // A compositor may have come or gone since the last show; a new size
     // reshapes the window by itself (resizeEvent).
@@ -178,8 +198,8 @@ void Palette::present()
     }
     m_field->setFocus(Qt::ActiveWindowFocusReason);
     installMonitor();
-    const bool voice = voiceEnabled();
-    m_orb->setListening(voice && m_listener);
+    const bool voice = Dictation::voiceEnabled();
+    m_orb->setListening(voice && m_dictation->hasListener());
     // The listener starts or resumes once the panel has painted: a process
     // started now would take the processor from the first paint.
     m_listenAfterPaint = voice;
@@ -189,16 +209,42 @@ void Palette::dismiss()
 {
     m_pinned = false;
     m_everKey = false;
-    delete m_poll;
-    m_poll = nullptr;
+    m_agent->stopPolling();
     if (m_monitor) {
         // Escape reaches dismiss() from inside the monitor itself: stop it
         // seeing keys now, and free it once that event is done with it.
         QCoreApplication::instance()->removeEventFilter(m_monitor.get());
         m_monitor.release()->deleteLater();
     }
-    pauseListening();
+    m_dictation->pauseListening();
     hide();
+}
+
+void Palette::comeToFront()
+{
+    if (!isVisible()) {
+        x11::markPanelWindow(this);
+        setAttribute(Qt::WA_ShowWithoutActivating, true);
+        show();
+        setAttribute(Qt::WA_ShowWithoutActivating, false);
+    }
+    raise();
+}
+
+void Palette::showVoiceChoice(bool enabled)
+{
+    m_orb->setToolTip(enabled ? u"Dictation - click to switch off"_s
+                              : u"Dictation is off - click to switch on"_s);
+}
+
+void Palette::showSpeech(const QString &text, bool final)
+{
+    if (!final)
+        m_orb->pulse();
+    // The final text waits in the field: Return sends it, or the user edits
+    // it first.
+    m_field->setText(text);
+    setRows({Result{text, final ? u"press return to ask"_s : u"listening\u2026"_s}});
 }
 
 void Palette::installMonitor()
@@ -237,7 +283,10 @@ bool Palette::handleKey(QKeyEvent *event)
         }
         return true;
     case Qt::Key_Return:
-    case Qt::Key_Enter: submit(); return true;
+    case Qt::Key_Enter:
+        if (m_agent->submit(m_field->text()))
+            m_field->clear();
+        return true;
     case Qt::Key_Escape: dismiss(); return true;
     case Qt::Key_Down: move(1); return true;
     case Qt::Key_Up: move(-1); return true;
@@ -269,7 +318,8 @@ bool Palette::event(QEvent *event)
 
 bool Palette::spokeRecently() const
 {
-    return m_lastSpeech && Clock::now() - *m_lastSpeech < speechGrace;
+    const auto last = m_dictation->lastSpeech();
+    return last && Dictation::Clock::now() - *last < speechGrace;
 }
 
 void Palette::applyFocusRule()
@@ -335,7 +385,7 @@ void Palette::paintEvent(QPaintEvent *)
                     return;
                 // Starting a listener waits for its clean-up to end.
                 x11::flush();
-                resumeListening();
+                m_dictation->resumeListening();
             },
             Qt::QueuedConnection);
     }

@@ -2,52 +2,31 @@
 
 #include "bridge/result.h"
 #include "palette/roundedmask.h"
-#include "voice/listener.h"
-#include "voice/transcript.h"
 
-#include <QPointer>
 #include <QWidget>
 
-#include <chrono>
-#include <functional>
 #include <memory>
-#include <optional>
 
 class QKeyEvent;
 class QLineEdit;
-class QTimer;
 
 namespace ostrel {
 
+class AgentClient;
+class Dictation;
 class KeyMonitor;
-class Listener;
 class OrbView;
-class ReplyScript;
 class ResultList;
-namespace TarnBridge {
-struct DaemonEndpoint;
-}
-
-// How long the palette waits on the agent, and where it finds the
-// interpreter; tests shorten the one and replace the other.
-struct AskSettings {
-    std::chrono::milliseconds askTimeout = std::chrono::seconds(20);
-    std::chrono::milliseconds tasksTimeout = std::chrono::seconds(4);
-    std::chrono::milliseconds cancelTimeout = std::chrono::seconds(60);
-    std::chrono::milliseconds pollInterval = std::chrono::milliseconds(900);
-    std::function<std::optional<QString>()> nodePath;
-};
 
 // The floating panel: a text field with the voice orb at its end and the list
 // of rows below, on a dark rounded background. Built once, on first use, and
-// shown and hidden again and again; it keeps its rows in between.
+// shown and hidden again and again; it keeps its rows in between. Asking the
+// agent and dictation are its own objects, which tell it what to show.
 class Palette final : public QWidget {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Palette)
 
 public:
-    using Clock = std::chrono::steady_clock;
-
     Palette();
     ~Palette() override;
 
@@ -65,36 +44,8 @@ public:
     // The key handler: true when the key was acted on and is consumed.
     bool handleKey(QKeyEvent *event);
 
-    // Hands the field's goal to the agent: the daemon when one runs, else the
-    // reply script. The answer replaces the rows when it comes, unless a
-    // newer goal has been submitted by then.
-    void submit();
-    // Shows an answer document (or anything else the agent replied) to `goal`.
-    void presentAnswer(const QByteArray &bytes, const QString &goal, bool truncated = false);
-    // Runs the reply script for `goal`; its output is presented once it ends.
-    void spawnAnswer(const QString &goal);
-    // Asks the daemon for its tasks; the reply replaces the task rows.
-    void refreshTasks();
-    // (Re)starts the one polling timer and refreshes once the panel is up.
-    void startPolling();
-    // Asks the daemon to cancel a task, then refreshes the task rows.
-    void cancel(const QString &taskId);
-    // A row's stop button was clicked.
-    void stopTask(const QString &taskId);
-
-    void setAskSettings(AskSettings settings);
-
-    // Dictation (voice/dictation.cpp). Whether voice is on is the user's
-    // choice, kept across launches; the orb's click flips it.
-    static bool voiceEnabled();
-    void toggleVoice();
-    // Resumes the listener, or starts one when none runs.
-    void resumeListening();
-    void startListening();
-    void stopListening();
-    // A chunk of the listener's output: words heard go to the field.
-    void consume(const QByteArray &chunk);
-    void setVoiceSettings(VoiceSettings settings);
+    AgentClient &agent() const { return *m_agent; }
+    Dictation &dictation() const { return *m_dictation; }
 
     const Results &results() const { return m_results; }
     // Whether the keyboard has come to the panel since it was last shown:
@@ -114,22 +65,17 @@ protected:
 
 private:
     friend class TestPalette;
-    friend class TestAsking;
-    friend class TestVoice;
 
     void installMonitor();
     void applyFocusRule();
     bool spokeRecently() const;
     void updateShape();
-    void showMessage(const QString &title, const QString &subtitle);
     void setRows(const Results &rows);
     void publishRows();
-    void askDaemon(const TarnBridge::DaemonEndpoint &endpoint, const QString &goal,
-                   quint64 generation);
-    // Ends the reply script under way, if any, unheard.
-    void endAsking();
-    void pauseListening();
-    void showVoiceChoice();
+    // An answer that stays open: to the front, the keyboard left where it is.
+    void comeToFront();
+    void showVoiceChoice(bool enabled);
+    void showSpeech(const QString &text, bool final);
 
     // Declared in the order they are built: the field first, so it is the
     // first stop of the focus chain.
@@ -141,8 +87,6 @@ private:
     bool m_pinned = false;
     Results m_answerRows;
     Results m_tasks;
-    // When dictated text last arrived; absent is the distant past.
-    std::optional<Clock::time_point> m_lastSpeech;
     bool m_everKey = false;
     // On X11 the server's focus-in sets m_everKey, not Qt's activation:
     // shown again quickly, Qt reports the window active before the window
@@ -150,18 +94,9 @@ private:
     // the last showing, which would hide the panel that was just summoned.
     bool m_focusFromServer = false;
     std::unique_ptr<KeyMonitor> m_monitor;
-    // Exists only while the palette is shown by present().
-    QTimer *m_poll = nullptr;
-    // The reply script under way, if any.
-    QPointer<ReplyScript> m_asking;
-    // Counts submissions: a reply to any but the latest goal is dropped.
-    quint64 m_generation = 0;
-    AskSettings m_settings;
-    // The speech listener, from a successful start until it is stopped or ends.
-    QPointer<Listener> m_listener;
-    // Its output not yet ended by a line feed.
-    transcript::LineSplitter m_pending;
-    VoiceSettings m_voice = VoiceSettings::processDefaults();
+    // Not children: they go before the widgets that their signals reach.
+    std::unique_ptr<AgentClient> m_agent;
+    std::unique_ptr<Dictation> m_dictation;
     // Set by present() until the first paint after it.
     bool m_listenAfterPaint = false;
 

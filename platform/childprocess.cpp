@@ -1,12 +1,25 @@
 #include "platform/childprocess.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QTimer>
 
 #include <csignal>
 #include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ostrel {
+
+bool isExecutableFile(const QString &path)
+{
+    if (path.isEmpty())
+        return false;
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st {};
+    return ::stat(native.constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::access(native.constData(), X_OK) == 0;
+}
 
 void endWithParent(QProcess &process)
 {

@@ -10,6 +10,9 @@ class QProcess;
 
 namespace ostrel {
 
+// A regular file (not a directory) that we may execute.
+bool isExecutableFile(const QString &path);
+
 // The child started by `process` ends when we do, however we end (killed
 // outright too), so that no script or listener outlives the palette.
 void endWithParent(QProcess &process);

@@ -1,13 +1,8 @@
-// Dictation: the speech listener that presenting the palette starts, pauses
-// and resumes, and the transcript it prints, which fills the field.
+#include "voice/dictation.h"
 
-#include "bridge/tarnbridge.h"
-#include "palette/palette.h"
+#include "platform/childprocess.h"
 #include "platform/log.h"
-#include "ui/orbview.h"
-#include "voice/listener.h"
 
-#include <QLineEdit>
 #include <QSettings>
 
 using namespace Qt::StringLiterals;
@@ -19,59 +14,62 @@ const QString voiceKey = u"voiceEnabled"_s;
 
 } // namespace
 
-bool Palette::voiceEnabled()
+Dictation::Dictation(std::function<QString()> repository, QObject *parent)
+    : QObject(parent)
+    , m_repository(std::move(repository))
+{
+}
+
+// The listener is a child: destroying it ends the process.
+Dictation::~Dictation() = default;
+
+bool Dictation::voiceEnabled()
 {
     return QSettings(u"ostrel"_s, u"ostrel"_s).value(voiceKey, true).toBool();
 }
 
-void Palette::setVoiceSettings(VoiceSettings settings) { m_voice = std::move(settings); }
+void Dictation::setVoiceSettings(VoiceSettings settings) { m_voice = std::move(settings); }
 
-void Palette::toggleVoice()
+void Dictation::toggleVoice()
 {
     const bool on = !voiceEnabled();
     {
         QSettings settings(u"ostrel"_s, u"ostrel"_s);
         settings.setValue(voiceKey, on);
     }
-    showVoiceChoice();
-    m_orb->setListening(on && m_listener);
+    Q_EMIT voiceChoiceChanged(on);
+    Q_EMIT listeningChanged(on && m_listener);
     if (on)
         resumeListening();
     else
         stopListening();
 }
 
-void Palette::showVoiceChoice()
-{
-    m_orb->setToolTip(voiceEnabled() ? u"Dictation - click to switch off"_s
-                                     : u"Dictation is off - click to switch on"_s);
-}
-
-void Palette::resumeListening()
+void Dictation::resumeListening()
 {
     if (!m_listener) {
         startListening();
         return;
     }
     m_listener->send("resume");
-    m_orb->setListening(true);
+    Q_EMIT listeningChanged(true);
 }
 
-void Palette::pauseListening()
+void Dictation::pauseListening()
 {
     if (!m_listener)
         return;
     m_listener->send("pause");
-    m_orb->setListening(false);
+    Q_EMIT listeningChanged(false);
 }
 
-void Palette::startListening()
+void Dictation::startListening()
 {
     if (m_listener)
         return;
-    const QString repository = TarnBridge::repositoryPath();
+    const QString repository = m_repository();
     const QString interpreter = Listener::interpreterPath(repository);
-    if (!TarnBridge::isExecutableFile(interpreter)) {
+    if (!isExecutableFile(interpreter)) {
         // Checked before the clean-up, which waits for pkill: without an
         // interpreter nothing would start, and every summon would wait.
         log(u"dictation unavailable: no interpreter at "_s + interpreter);
@@ -80,14 +78,14 @@ void Palette::startListening()
     Listener::endStale(m_voice.cleanupProgram, m_voice.cleanupTimeout);
     auto *listener = new Listener(this);
     m_pending.clear();
-    connect(listener, &Listener::output, this, &Palette::consume);
+    connect(listener, &Listener::output, this, &Dictation::consume);
     connect(listener, &Listener::ended, this, [this, listener](const QString &how) {
         // Forgotten, so that the next presentation starts a new one.
         if (m_listener != listener)
             return;
         m_listener = nullptr;
         listener->deleteLater();
-        m_orb->setListening(false);
+        Q_EMIT listeningChanged(false);
         log(u"dictation: the listener ended ("_s + how + u')');
     });
     QString error;
@@ -98,11 +96,11 @@ void Palette::startListening()
     }
     m_listener = listener;
     log(u"dictation started"_s);
-    m_orb->setListening(true);
-    setRows({Result{u"Listening\u2026"_s, u"speak, then press return"_s}});
+    Q_EMIT listeningChanged(true);
+    Q_EMIT started();
 }
 
-void Palette::stopListening()
+void Dictation::stopListening()
 {
     if (!m_listener)
         return;
@@ -110,11 +108,11 @@ void Palette::stopListening()
     m_listener = nullptr;
     listener->disconnect(this);
     listener->stop(m_voice.stopGrace);
-    m_orb->setListening(false);
+    Q_EMIT listeningChanged(false);
     log(u"dictation stopped"_s);
 }
 
-void Palette::consume(const QByteArray &chunk)
+void Dictation::consume(const QByteArray &chunk)
 {
     const transcript::LineSplitter::Lines cut = m_pending.feed(chunk);
     for (int i = 0; i < cut.dropped; ++i)
@@ -132,13 +130,7 @@ void Palette::consume(const QByteArray &chunk)
         if (event->text.isEmpty())
             continue;
         m_lastSpeech = Clock::now();
-        if (event->kind == Kind::Partial)
-            m_orb->pulse();
-        // The final text waits in the field: Return sends it, or the user
-        // edits it first.
-        m_field->setText(event->text);
-        setRows({Result{event->text, event->kind == Kind::Partial ? u"listening\u2026"_s
-                                                                  : u"press return to ask"_s}});
+        Q_EMIT heard(event->text, event->kind == Kind::Final);
     }
 }
 

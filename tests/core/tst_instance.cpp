@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -52,29 +53,54 @@ private Q_SLOTS:
         QCOMPARE(st.st_mode & 077, 0u);
     }
 
-    // --toggle signals only a process it can show to be a running ostrel of ours.
+    // --toggle signals only a process it can show to be a running ostrel of
+    // ours; the claim leaves nothing of a longer pid that was there before.
     void toggleFindsNoImpostor_data()
     {
         QTest::addColumn<QString>("plant");
-        for (const char *plant : {"locked by another program", "symlink", "fifo"})
-            QTest::newRow(plant) << QString::fromLatin1(plant);
+        QTest::addColumn<bool>("found");
+        QTest::newRow("an ostrel of ours") << u"ostrel"_s << true;
+        for (const char *plant : {"another program", "not locked", "symlink", "fifo"})
+            QTest::newRow(plant) << QString::fromLatin1(plant) << false;
     }
     void toggleFindsNoImpostor()
     {
         QFETCH(QString, plant);
+        QFETCH(bool, found);
         QTemporaryDir temp;
         const QString file = pidFilePath(temp.path()), other = temp.path() + u"/other"_s;
+        const auto write = [](const QString &path, const QByteArray &bytes) {
+            QFile out(path);
+            return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                   out.write(bytes) == bytes.size();
+        };
+        // A living process of ours, named ostrel unless it is another program.
+        const QString ostrel = temp.path() + u"/ostrel"_s;
+        QVERIFY(QFile::link(u"/bin/sleep"_s, ostrel));
+        QProcess child;
+        child.start(plant == "another program"_L1 ? u"/bin/sleep"_s : ostrel, {u"600"_s});
+        QVERIFY(child.waitForStarted());
+        const auto end = qScopeGuard([&child] {
+            child.kill();
+            child.waitForFinished();
+        });
         if (plant == "fifo"_L1) {
             QVERIFY(::mkfifo(file.toLocal8Bit(), 0600) == 0);
         } else {
-            QCOMPARE(claimInstance(plant.startsWith(u"locked"_s) ? file : other).outcome,
-                     InstanceClaim::Outcome::Claimed);
+            const QString held = plant == "symlink"_L1 ? other : file;
+            QVERIFY(write(held, "123456789012\n"));
+            if (plant != "not locked"_L1) {
+                QCOMPARE(claimInstance(held).outcome, InstanceClaim::Outcome::Claimed);
+                QCOMPARE(claimInstance(held).runningPid, ::getpid());
+            }
+            QVERIFY(write(held, QByteArray::number(child.processId())));
         }
         if (plant == "symlink"_L1)
             QVERIFY(QFile::link(other, file));
         QString error;
-        QCOMPARE(runningInstance(file, &error), std::nullopt);
-        QVERIFY(!error.isEmpty());
+        QCOMPARE(runningInstance(file, &error),
+                 found ? std::optional(pid_t(child.processId())) : std::nullopt);
+        QCOMPARE(error.isEmpty(), found);
     }
 };
 

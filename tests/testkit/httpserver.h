@@ -2,7 +2,7 @@
 
 // A scripted HTTP/1.1 server on 127.0.0.1 for tests: every request is
 // recorded, and a handler decides each reply's status, body and delay, or
-// that no reply ever comes. One request per connection.
+// that no reply ever comes, or that it never ends. One request per connection.
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -23,7 +23,8 @@ struct HttpReply {
     int status = 200;
     QByteArray body;
     int delayMs = 0;
-    bool never = false; // keep the connection open without answering
+    bool never = false;   // keep the connection open without answering
+    bool endless = false; // the body again and again until the client hangs up
 };
 
 class HttpServer {
@@ -79,11 +80,20 @@ private:
         if (reply.never)
             return;
         QTimer::singleShot(reply.delayMs, socket, [socket, reply] {
+            const QByteArray contentLength =
+                reply.endless ? QByteArray()
+                              : "Content-Length: " + QByteArray::number(reply.body.size()) + "\r\n";
             socket->write("HTTP/1.1 " + QByteArray::number(reply.status) +
-                          " Scripted\r\nContent-Type: application/json\r\nContent-Length: " +
-                          QByteArray::number(reply.body.size()) + "\r\nConnection: close\r\n\r\n" +
-                          reply.body);
-            socket->disconnectFromHost();
+                          " Scripted\r\nContent-Type: application/json\r\n" + contentLength +
+                          "Connection: close\r\n\r\n" + reply.body);
+            if (!reply.endless) {
+                socket->disconnectFromHost();
+                return;
+            }
+            QObject::connect(socket, &QTcpSocket::bytesWritten, socket, [socket, reply] {
+                if (socket->bytesToWrite() == 0)
+                    socket->write(reply.body);
+            });
         });
     }
 

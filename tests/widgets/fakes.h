@@ -46,13 +46,15 @@ cat "$dir/reply"
 exit 3
 )";
 
-// The listener's interpreter: records how it was run, then becomes the script
-// "behaviour", whose command line no other run's clean-up would match.
+// The listener's interpreter: records how it was run and what the clean-up
+// had done by then (and "running" if it was not over), then becomes the
+// script "behaviour", whose command line no other run's clean-up would match.
 constexpr char interpreter[] = R"sh(#!/bin/sh
 rec='@REC@'
 printf '%s\n' "$@" > "$rec/args"
 pwd > "$rec/cwd"
-cp "$rec/cleanup" "$rec/cleanup-at-start" 2>/dev/null
+{ cat "$rec/cleanup"; kill -0 "$(cat "$rec/cleanup-pid")" && echo running; } \
+  > "$rec/cleanup-at-start" 2>/dev/null
 exec /bin/sh "$rec/behaviour"
 )sh";
 
@@ -66,12 +68,16 @@ while read -r line; do
 done
 )sh";
 
-// pkill: records its arguments and ends the stale listener.
+// pkill: records its pid and arguments and ends the stale listener; with the
+// file "hang" it then hangs until it is killed, so that a listener started
+// before the clean-up is over finds it running.
 constexpr char cleanup[] = R"sh(#!/bin/sh
 rec=$(dirname "$0")
+echo $$ > "$rec/cleanup-pid"
 printf '%s\n' "$@" >> "$rec/cleanup"
 [ -f "$rec/stale" ] && kill "$(cat "$rec/stale")"
-sleep 0.2
+[ -f "$rec/hang" ] && exec sleep 600
+exit 0
 )sh";
 
 // Listener output in pieces: a character split between two writes, lines

@@ -1,3 +1,4 @@
+#include "bridge/agentclient.h"
 #include "palette/palette.h"
 #include "palette/resultlist.h"
 #include "palette/rowview.h"
@@ -66,7 +67,7 @@ private Q_SLOTS:
         QCOMPARE(accessible(palette.findChild<QLineEdit *>())->text(QAccessible::Name),
                  u"Ask Ostrel"_s);
 
-        palette.presentAnswer(R"({"lines":[{"title":"one"},{"title":"two"}]})", u"q"_s);
+        palette.agent().presentAnswer(R"({"lines":[{"title":"one"},{"title":"two"}]})", u"q"_s);
         auto *list = palette.findChild<ResultList *>();
         QTRY_COMPARE(list->rowCount(), 2);
         g_announced.clear();
@@ -75,7 +76,7 @@ private Q_SLOTS:
             QTest::keyClick(palette.windowHandle(), Qt::Key_Down);
         QVERIFY(!accessible(list->rowView(0))->state().selected);
         // Rows rebuilt by the next answer keep the selection without a word.
-        palette.presentAnswer(R"({"lines":[{"title":"x"},{"title":"y"}]})", u"q"_s);
+        palette.agent().presentAnswer(R"({"lines":[{"title":"x"},{"title":"y"}]})", u"q"_s);
         QTRY_COMPARE(accessible(list->rowView(1))->text(QAccessible::Name), u"y"_s);
         QCOMPARE(g_announced, QStringList({u"one"_s, u"two"_s}));
         QVERIFY(accessible(list->rowView(1))->state().selected);

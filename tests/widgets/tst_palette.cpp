@@ -1,6 +1,7 @@
 #include "palette/palette.h"
 #include "palette/resultlist.h"
 #include "tests/testkit/testmain.h"
+#include "voice/dictation.h"
 
 #include <QClipboard>
 #include <QLineEdit>
@@ -114,7 +115,8 @@ private Q_SLOTS:
         m_palette->m_pinned = holding == u"pinned";
         m_palette->m_everKey = holding != u"never key";
         if (const int ago = holding.toInt())
-            m_palette->m_lastSpeech = Palette::Clock::now() - std::chrono::seconds(ago);
+            m_palette->dictation().m_lastSpeech =
+                Dictation::Clock::now() - std::chrono::seconds(ago);
         // Another window of the application takes focus, as a click there would.
         QWidget other;
         other.setGeometry(10, 10, 200, 100);

@@ -1,14 +1,10 @@
-// Asking the agent: submitting the goal, presenting its answer, the reply
-// script when no daemon answers, and the task rows with their stop buttons.
+#include "bridge/agentclient.h"
 
 #include "bridge/agentlink.h"
 #include "bridge/replies.h"
 #include "bridge/replyscript.h"
 #include "bridge/tarnbridge.h"
-#include "palette/palette.h"
-#include "platform/x11window.h"
 
-#include <QLineEdit>
 #include <QTimer>
 
 #include <algorithm>
@@ -17,33 +13,40 @@ using namespace Qt::StringLiterals;
 
 namespace ostrel {
 
-void Palette::setAskSettings(AskSettings settings)
+AgentClient::AgentClient(QObject *parent)
+    : QObject(parent)
+{
+    m_settings.nodePath = TarnBridge::nodePath;
+}
+
+AgentClient::~AgentClient() = default;
+
+void AgentClient::setAskSettings(AskSettings settings)
 {
     m_settings = std::move(settings);
     if (m_poll)
         m_poll->setInterval(m_settings.pollInterval);
 }
 
-void Palette::submit()
+bool AgentClient::submit(const QString &text)
 {
-    const QString goal = replies::trimGoal(m_field->text());
+    const QString goal = replies::trimGoal(text);
     if (goal.isEmpty())
-        return;
+        return false;
     // Whatever is still under way for an older goal is dropped when it ends.
     const quint64 generation = ++m_generation;
     endAsking();
-    m_pinned = true;
-    m_answerRows = {Result{goal, u"thinking\u2026"_s}};
-    render();
-    m_field->clear();
+    Q_EMIT pinnedChanged(true);
+    Q_EMIT answerRowsChanged({Result{goal, u"thinking\u2026"_s}});
 
     if (const auto endpoint = TarnBridge::daemon())
         askDaemon(*endpoint, goal, generation);
     else
         spawnAnswer(goal);
+    return true;
 }
 
-void Palette::endAsking()
+void AgentClient::endAsking()
 {
     if (ReplyScript *old = m_asking) {
         m_asking = nullptr;
@@ -52,8 +55,8 @@ void Palette::endAsking()
     }
 }
 
-void Palette::askDaemon(const TarnBridge::DaemonEndpoint &endpoint, const QString &goal,
-                        quint64 generation)
+void AgentClient::askDaemon(const TarnBridge::DaemonEndpoint &endpoint, const QString &goal,
+                            quint64 generation)
 {
     agentlink::send(endpoint, u"/ask"_s, QByteArrayLiteral("POST"), replies::askBody(goal),
                     m_settings.askTimeout, this,
@@ -67,7 +70,7 @@ void Palette::askDaemon(const TarnBridge::DaemonEndpoint &endpoint, const QStrin
                     });
 }
 
-void Palette::presentAnswer(const QByteArray &bytes, const QString &goal, bool truncated)
+void AgentClient::presentAnswer(const QByteArray &bytes, const QString &goal, bool truncated)
 {
     // Parsed on a pool thread: a big reply must not hold up the panel.
     const quint64 generation = m_generation;
@@ -80,33 +83,23 @@ void Palette::presentAnswer(const QByteArray &bytes, const QString &goal, bool t
                 showMessage(answer.rows.first().title, answer.rows.first().subtitle);
                 return;
             }
-            m_pinned = answer.keepOpen;
-            m_answerRows = answer.rows;
-            render();
+            Q_EMIT pinnedChanged(answer.keepOpen);
+            Q_EMIT answerRowsChanged(answer.rows);
             refreshTasks();
-            if (m_pinned) {
-                // To the front, but the focus stays where the user put it.
-                if (!isVisible()) {
-                    x11::markPanelWindow(this);
-                    setAttribute(Qt::WA_ShowWithoutActivating, true);
-                    show();
-                    setAttribute(Qt::WA_ShowWithoutActivating, false);
-                }
-                raise();
-            }
+            if (answer.keepOpen)
+                Q_EMIT frontRequested();
         });
 }
 
-void Palette::showMessage(const QString &title, const QString &subtitle)
+void AgentClient::showMessage(const QString &title, const QString &subtitle)
 {
     // Kept as the answer rows, so the next rendering shows it again rather
     // than the provisional row; nothing is under way any more.
-    m_answerRows = {Result{title, subtitle}};
-    m_pinned = false;
-    render();
+    Q_EMIT pinnedChanged(false);
+    Q_EMIT answerRowsChanged({Result{title, subtitle}});
 }
 
-void Palette::spawnAnswer(const QString &goal)
+void AgentClient::spawnAnswer(const QString &goal)
 {
     const std::optional<QString> node = m_settings.nodePath ? m_settings.nodePath() : std::nullopt;
     if (!node) {
@@ -133,21 +126,27 @@ void Palette::spawnAnswer(const QString &goal)
     m_asking = script;
 }
 
-void Palette::startPolling()
+void AgentClient::startPolling()
 {
     // One timer for the life of a showing, however often present() runs.
     if (!m_poll) {
         m_poll = new QTimer(this);
-        connect(m_poll, &QTimer::timeout, this, &Palette::refreshTasks);
+        connect(m_poll, &QTimer::timeout, this, &AgentClient::refreshTasks);
     }
     m_poll->setInterval(m_settings.pollInterval);
     m_poll->start();
     // Right after the panel is up rather than before: the first request also
     // sets up the HTTP client, which the show must not wait for.
-    QTimer::singleShot(0, this, &Palette::refreshTasks);
+    QTimer::singleShot(0, this, &AgentClient::refreshTasks);
 }
 
-void Palette::refreshTasks()
+void AgentClient::stopPolling()
+{
+    delete m_poll;
+    m_poll = nullptr;
+}
+
+void AgentClient::refreshTasks()
 {
     const auto endpoint = TarnBridge::daemon();
     if (!endpoint)
@@ -161,15 +160,15 @@ void Palette::refreshTasks()
                             [this](const std::optional<Results> &rows) {
                                 if (!rows)
                                     return;
-                                m_tasks = *rows;
-                                m_pinned = std::any_of(m_tasks.cbegin(), m_tasks.cend(),
-                                                       [](const Result &row) { return row.busy; });
-                                render();
+                                Q_EMIT pinnedChanged(
+                                    std::any_of(rows->cbegin(), rows->cend(),
+                                                [](const Result &row) { return row.busy; }));
+                                Q_EMIT tasksChanged(*rows);
                             });
                     });
 }
 
-void Palette::cancel(const QString &taskId)
+void AgentClient::cancel(const QString &taskId)
 {
     const auto endpoint = TarnBridge::daemon();
     if (!endpoint)
@@ -179,6 +178,6 @@ void Palette::cancel(const QString &taskId)
                     [this](const agentlink::Reply &) { refreshTasks(); });
 }
 
-void Palette::stopTask(const QString &taskId) { cancel(taskId); }
+void AgentClient::stopTask(const QString &taskId) { cancel(taskId); }
 
 } // namespace ostrel
