@@ -27,6 +27,9 @@ public:
     X11Keys();
     ~X11Keys() override;
 
+    // The grab's status when another client holds the combination (BadAccess).
+    static constexpr int heldByAnotherClient = 10;
+
     // 0 once the connection is open and watched, else the connection's error.
     int status() const { return m_status; }
 
