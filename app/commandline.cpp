@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 using namespace Qt::StringLiterals;
 
@@ -33,27 +34,28 @@ constexpr char usage[] =
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n";
 
-void say(FILE *stream, const QString &text)
+void say(FILE *stream, const std::string &text)
 {
-    std::fputs(("ostrel: "_L1 + text + u'\n').toLocal8Bit().constData(), stream);
+    std::fputs(("ostrel: " + text + '\n').c_str(), stream);
 }
+
+void say(FILE *stream, const QString &text) { say(stream, text.toLocal8Bit().toStdString()); }
 
 int toggleRunning()
 {
     const RuntimeDir dir = runtimeDirectory();
-    if (dir.path.isEmpty()) {
+    if (dir.path.empty()) {
         say(stderr, dir.error);
         return 1;
     }
-    QString error;
+    std::string error;
     const std::optional<pid_t> pid = runningInstance(pidFilePath(dir.path), &error);
     if (!pid) {
         say(stderr, error);
         return 1;
     }
     if (::kill(*pid, SIGUSR1) != 0) {
-        say(stderr, u"cannot signal pid "_s + QString::number(*pid) + u": "_s +
-                        QString::fromLocal8Bit(std::strerror(errno)));
+        say(stderr, "cannot signal pid " + std::to_string(*pid) + ": " + std::strerror(errno));
         return 1;
     }
     return 0;
@@ -87,23 +89,23 @@ int autostart(const char *value)
 std::optional<int> claimOrRefuse()
 {
     const RuntimeDir dir = runtimeDirectory();
-    if (dir.path.isEmpty()) {
+    if (dir.path.empty()) {
         // Not worth refusing to start over: only --toggle and the
         // second-instance check go without.
-        say(stderr, dir.error + u"; ostrel --toggle will not find this instance"_s);
+        say(stderr, dir.error + "; ostrel --toggle will not find this instance");
         return std::nullopt;
     }
     const InstanceClaim claim = claimInstance(pidFilePath(dir.path));
     switch (claim.outcome) {
     case InstanceClaim::Outcome::Claimed: return std::nullopt;
     case InstanceClaim::Outcome::AlreadyRunning:
-        say(stderr, u"already running"_s +
-                        (claim.runningPid ? u" (pid "_s + QString::number(claim.runningPid) + u')'
-                                          : QString()) +
-                        u"; show it with: ostrel --toggle"_s);
+        say(stderr, "already running" +
+                        (claim.runningPid ? " (pid " + std::to_string(claim.runningPid) + ')'
+                                          : std::string()) +
+                        "; show it with: ostrel --toggle");
         return 1;
     case InstanceClaim::Outcome::Unavailable:
-        say(stderr, claim.error + u"; ostrel --toggle will not find this instance"_s);
+        say(stderr, claim.error + "; ostrel --toggle will not find this instance");
         return std::nullopt;
     }
     return std::nullopt;
