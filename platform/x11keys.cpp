@@ -332,18 +332,22 @@ void X11Keys::step()
 
 void X11Keys::passOn()
 {
+    bool stepping = false;
     {
         const std::lock_guard lock(m_holdLock);
-        if (m_hold != Hold::Stepping)
-            return;
+        stepping = m_hold == Hold::Stepping;
         // The server ends the grab and delivers this press anew, to the
-        // focused window, and everything after it goes there too; the key of
-        // the grab is no longer ours when it is released.
+        // focused window, and everything after it goes there too. Once the
+        // limit let go, this press may still have been frozen by a step
+        // asked for before: then the same holds; else nothing happens.
         allow(XCB_ALLOW_REPLAY_KEYBOARD);
         m_hold = Hold::None;
     }
-    m_hotKeyDown = false;
-    m_freezeLimit->disarm();
+    if (stepping) {
+        // The key of the grab is no longer ours when it is released.
+        m_hotKeyDown = false;
+        m_freezeLimit->disarm();
+    }
 }
 
 void X11Keys::grabEnded()
@@ -440,7 +444,9 @@ void X11Keys::handle(const void *raw)
         if (!isSpace(xcb_keycode_t(key->detail)))
             return;
         if (key->event_type == XCB_INPUT_RAW_KEY_RELEASE) {
+            // Also when the grab ended before the key's release.
             m_rawSpaceDown = false;
+            m_hotKeyDown = false;
         } else if (key->event_type == XCB_INPUT_RAW_KEY_PRESS) {
             const bool repeat = m_rawSpaceDown;
             m_rawSpaceDown = true;
