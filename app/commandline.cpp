@@ -3,16 +3,13 @@
 #include "app/autostart.h"
 #include "app/instance.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QString>
-
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
-
-using namespace Qt::StringLiterals;
+#include <unistd.h>
 
 namespace ostrel {
 namespace {
@@ -39,8 +36,6 @@ void say(FILE *stream, const std::string &text)
     std::fputs(("ostrel: " + text + '\n').c_str(), stream);
 }
 
-void say(FILE *stream, const QString &text) { say(stream, text.toLocal8Bit().toStdString()); }
-
 int toggleRunning()
 {
     const RuntimeDir dir = runtimeDirectory();
@@ -61,30 +56,40 @@ int toggleRunning()
     return 0;
 }
 
+// This very executable, however it was started.
+std::string self()
+{
+    char path[4096] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, size_t(length)) : std::string();
+}
+
 int autostart(const char *value)
 {
     const bool on = value && std::strcmp(value, "on") == 0;
     if (!on && !(value && std::strcmp(value, "off") == 0)) {
-        say(stderr, u"--autostart takes on or off; see ostrel --help"_s);
+        say(stderr, "--autostart takes on or off; see ostrel --help");
         return 2;
     }
-    const QString dir =
-        Autostart::directory(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")
-                                 ? std::optional(qEnvironmentVariable("XDG_CONFIG_HOME"))
-                                 : std::nullopt,
-                             QDir::homePath());
+    const char *home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        say(stderr, "cannot tell where the home folder is: HOME is not set");
+        return 1;
+    }
+    const std::string dir = Autostart::directory(std::getenv("XDG_CONFIG_HOME"), home);
     Autostart::Outcome outcome;
     if (on) {
-        // The entry names this very executable, however it was started.
-        const QString self = QFileInfo(u"/proc/self/exe"_s).symLinkTarget();
-        outcome = self.isEmpty() ? Autostart::Outcome{false, u"cannot tell where this ostrel is"_s}
-                                 : Autostart::enable(self, dir);
+        const std::string executable = self();
+        outcome = executable.empty() ? Autostart::Outcome{false, "cannot tell where this ostrel is"}
+                                     : Autostart::enable(executable, dir);
     } else {
         outcome = Autostart::disable(dir);
     }
     say(outcome.ok ? stdout : stderr, outcome.message);
     return outcome.ok ? 0 : 1;
 }
+
+} // namespace
 
 std::optional<int> claimOrRefuse()
 {
@@ -111,8 +116,6 @@ std::optional<int> claimOrRefuse()
     return std::nullopt;
 }
 
-} // namespace
-
 std::optional<int> handleCommandLine(int argc, const char *const *argv)
 {
     if (argc > 1 && std::strcmp(argv[1], "--autostart") == 0 && argc <= 3)
@@ -133,11 +136,10 @@ std::optional<int> handleCommandLine(int argc, const char *const *argv)
         }
         if (std::strcmp(arg, "--toggle") == 0)
             return toggleRunning();
-        say(stderr,
-            u"unknown argument "_s + QString::fromLocal8Bit(arg) + u"; see ostrel --help"_s);
+        say(stderr, std::string("unknown argument ") + arg + "; see ostrel --help");
         return 2;
     }
-    return claimOrRefuse();
+    return std::nullopt;
 }
 
 } // namespace ostrel

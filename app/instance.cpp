@@ -23,7 +23,8 @@ bool isPrivateDirectory(const std::string &path)
 // symlink, never blocks on a FIFO planted there.
 int openPidFile(const std::string &path, int flags)
 {
-    const int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    const int fd =
+        ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0)
         return -1;
     struct stat st {};

@@ -64,12 +64,18 @@ check "a second instance exits 1, saying that one runs" exits_1_saying "already 
 stop_app
 check "--toggle without an instance exits 1 and says so" exits_1_saying "no running ostrel" --toggle
 
-# SIGUSR1 while the program starts: once it talks to the X server it is past
-# its first line of main, yet long before its triggers are installed.
-launch
-has_socket() { ls -l /proc/"$app"/fd 2>/dev/null | grep -q 'socket:'; }
-wait_for 20 has_socket
-kill -USR1 "$app"
+# SIGUSR1 while the program starts: as soon as the process bears its name
+# (pkill -x ostrel finds it), and once it talks to the X server, past its
+# first line of main yet long before its triggers are installed.
 toggled_after_ready() { messages | sed -n "/^ready pid=$app\$/,\$p" | grep -qx 'toggle, visible=false'; }
-check "a SIGUSR1 during start-up is neither fatal nor lost: it toggles after ready" wait_for 20 toggled_after_ready
+named() { local comm=""; read -r comm < /proc/"$app"/comm 2>/dev/null; [ "$comm" = ostrel ]; }
+has_socket() { ls -l /proc/"$app"/fd 2>/dev/null | grep -q 'socket:'; }
+for moment in named named has_socket; do
+    launch
+    if [ "$moment" = named ]; then until named || ! kill -0 "$app" 2>/dev/null; do :; done
+    else wait_for 20 has_socket; fi
+    kill -USR1 "$app"
+    check "a SIGUSR1 at start-up ($moment) is neither fatal nor lost: it toggles after ready" wait_for 20 toggled_after_ready
+    stop_app
+done
 finish
