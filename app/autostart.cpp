@@ -53,18 +53,20 @@ std::string directory(const char *configHome, const std::string &home)
 
 std::string execArgument(const std::string &argument)
 {
-    std::string quoted = argument;
-    if (argument.empty() || std::any_of(argument.begin(), argument.end(), [](char c) {
+    const bool plain =
+        !argument.empty() && std::none_of(argument.begin(), argument.end(), [](char c) {
             return needsQuotes(static_cast<unsigned char>(c));
-        })) {
-        quoted = "\"";
-        for (const char c : argument) {
-            if (c == '"' || c == '`' || c == '$' || c == '\\')
-                quoted += '\\';
-            quoted += c;
-        }
+        });
+    std::string quoted;
+    if (!plain)
         quoted += '"';
+    for (const char c : argument) {
+        if (!plain && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            quoted += '\\';
+        quoted += c;
     }
+    if (!plain)
+        quoted += '"';
     // A literal percent sign is doubled so it is not read as a field code;
     // the string value's own escaping comes last, doubling backslashes.
     std::string escaped;
