@@ -21,7 +21,7 @@ xdotool key Escape
 check "Escape unmaps the palette" wait_for 5 is_unmapped "$wid"
 kill -USR1 "$app"
 check "SIGUSR1 shows it again, with focus" wait_for 5 panel_focused
-check "it is marked again after being withdrawn" marked
+check "it is marked again after being withdrawn" wait_for 5 marked
 xdotool type "x"
 check "the key typed right after summoning lands" wait_for 5 field_shows x
 focus_other_window
