@@ -64,16 +64,22 @@ check "a second instance exits 1, saying that one runs" exits_1_saying "already 
 stop_app
 check "--toggle without an instance exits 1 and says so" exits_1_saying "no running ostrel" --toggle
 
-# SIGUSR1 while the program starts: as soon as the process bears its name
-# (pkill -x ostrel finds it), and once it talks to the X server, past its
-# first line of main yet long before its triggers are installed.
+# SIGUSR1 while the program starts: as soon as the ostrel command has held
+# it back (from its first instructions on; before them, between the exec and
+# the first instruction, only the starting program's parent could), as soon
+# as that command has become the palette and loads its libraries, and once
+# the palette talks to the X server, long before its triggers are installed.
 toggled_after_ready() { messages | sed -n "/^ready pid=$app\$/,\$p" | grep -qx 'toggle, visible=false'; }
-named() { local comm=""; read -r comm < /proc/"$app"/comm 2>/dev/null; [ "$comm" = ostrel ]; }
+held_back() { local line; while read -r line; do
+    [[ $line == SigBlk:* ]] && (( 0x${line##*[[:space:]]} >> 9 & 1 )) && return; done < /proc/"$app"/status 2>/dev/null; return 1; }
+became_palette() { [[ $(readlink /proc/"$app"/exe 2>/dev/null) == */libexec/ostrel/ostrel ]]; }
 has_socket() { ls -l /proc/"$app"/fd 2>/dev/null | grep -q 'socket:'; }
-for moment in named named has_socket; do
+# Polled without pause, each moment being short, for 20 s at most.
+poll_for() { local end=$(( ${EPOCHREALTIME/./} + 20000000 ));
+    until "$1"; do (( ${EPOCHREALTIME/./} < end )) || return 1; done; }
+for moment in held_back became_palette has_socket; do
     launch
-    if [ "$moment" = named ]; then until named || ! kill -0 "$app" 2>/dev/null; do :; done
-    else wait_for 20 has_socket; fi
+    poll_for "$moment"
     kill -USR1 "$app"
     check "a SIGUSR1 at start-up ($moment) is neither fatal nor lost: it toggles after ready" wait_for 20 toggled_after_ready
     stop_app
