@@ -1,94 +1,138 @@
 #include "app/autostart.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-
 #include <algorithm>
-
-using namespace Qt::StringLiterals;
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ostrel::Autostart {
 namespace {
 
-constexpr QStringView fileName = u"ostrel.desktop";
+constexpr char fileName[] = "ostrel.desktop";
 
-bool needsQuotes(QChar c) { return c.isSpace() || QStringView(u"\"'\\><~|&;$*?#()`").contains(c); }
+// Anything beyond ASCII is quoted too: quoting never hurts.
+bool needsQuotes(unsigned char c)
+{
+    return c <= ' ' || c >= 0x7f ||
+           std::string_view("\"'\\><~|&;$*?#()`").find(char(c)) != std::string_view::npos;
+}
+
+// C0 and DEL, and C1 (U+0080 to U+009F, C2 80 to C2 9F in UTF-8).
+bool holdsControl(const std::string &text)
+{
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < ' ' || c == 0x7f)
+            return true;
+        if (c == 0xc2 && i + 1 < text.size() &&
+            (static_cast<unsigned char>(text[i + 1]) & 0xe0) == 0x80)
+            return true;
+    }
+    return false;
+}
+
+std::string systemError() { return std::strerror(errno); }
 
 } // namespace
 
-QString directory(const std::optional<QString> &configHome, const QString &home)
+std::string directory(const char *configHome, const std::string &home)
 {
     // A relative XDG_CONFIG_HOME is invalid and is ignored.
-    const QString base =
-        configHome && QDir::isAbsolutePath(*configHome) ? *configHome : home + u"/.config"_s;
-    return QDir::cleanPath(base + u"/autostart"_s);
+    const std::string base =
+        configHome && configHome[0] == '/' ? std::string(configHome) : home + "/.config";
+    std::string path = (std::filesystem::path(base) / "autostart").lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
+    return path;
 }
 
-QString execArgument(const QString &argument)
+std::string execArgument(const std::string &argument)
 {
-    QString quoted = argument;
-    if (argument.isEmpty() || std::any_of(argument.begin(), argument.end(), needsQuotes)) {
-        quoted.clear();
-        for (const QChar c : argument) {
-            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
-                quoted += u'\\';
-            quoted += c;
-        }
-        quoted = u'"' + quoted + u'"';
+    const bool plain =
+        !argument.empty() && std::none_of(argument.begin(), argument.end(), [](char c) {
+            return needsQuotes(static_cast<unsigned char>(c));
+        });
+    std::string quoted;
+    if (!plain)
+        quoted += '"';
+    for (const char c : argument) {
+        if (!plain && (c == '"' || c == '`' || c == '$' || c == '\\'))
+            quoted += '\\';
+        quoted += c;
     }
+    if (!plain)
+        quoted += '"';
     // A literal percent sign is doubled so it is not read as a field code;
     // the string value's own escaping comes last, doubling backslashes.
-    quoted.replace(u'%', u"%%"_s);
-    quoted.replace(u'\\', u"\\\\"_s);
-    return quoted;
+    std::string escaped;
+    for (const char c : quoted) {
+        if (c == '%' || c == '\\')
+            escaped += c;
+        escaped += c;
+    }
+    return escaped;
 }
 
-std::optional<QByteArray> entry(const QString &executable)
+std::optional<std::string> entry(const std::string &executable)
 {
-    if (std::any_of(executable.begin(), executable.end(),
-                    [](QChar c) { return c.category() == QChar::Other_Control; }))
+    if (holdsControl(executable))
         return std::nullopt;
-    return (u"[Desktop Entry]\n"
-            "Type=Application\n"
-            "Name=Ostrel\n"
-            "Comment=Command palette, summoned with Alt+Space\n"
-            "Exec="_s +
-            execArgument(executable) +
-            u"\n"
-            "Icon=ostrel\n"
-            "Terminal=false\n"
-            "X-GNOME-Autostart-enabled=true\n"_s)
-        .toUtf8();
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=Ostrel\n"
+           "Comment=Command palette, summoned with Alt+Space\n"
+           "Exec=" +
+           execArgument(executable) +
+           "\n"
+           "Icon=ostrel\n"
+           "Terminal=false\n"
+           "X-GNOME-Autostart-enabled=true\n";
 }
 
-Outcome enable(const QString &executable, const QString &dir)
+Outcome enable(const std::string &executable, const std::string &dir)
 {
-    const QString path = dir + u'/' + fileName;
-    const std::optional<QByteArray> bytes = entry(executable);
+    const std::string path = dir + '/' + fileName;
+    const std::optional<std::string> bytes = entry(executable);
     if (!bytes)
-        return {false,
-                u"cannot start "_s + executable + u" at login: its path holds a line break"_s};
-    if (!QDir().mkpath(dir))
-        return {false, u"cannot make the folder "_s + dir};
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit())
-        return {false, u"cannot write "_s + path + u": "_s + file.errorString()};
-    return {true, u"autostart on: "_s + path + u" starts "_s + executable + u" at login"_s};
+        return {false, "cannot start " + executable + " at login: its path holds a line break"};
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (error || !std::filesystem::is_directory(dir, error))
+        return {false, "cannot make the folder " + dir};
+    // Written beside the entry, then renamed over it in one step.
+    std::string temporary = dir + "/.ostrel.desktop.XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0)
+        return {false, "cannot write " + path + ": " + systemError()};
+    const bool written = ::fchmod(fd, 0644) == 0 &&
+                         ::write(fd, bytes->data(), bytes->size()) == ssize_t(bytes->size()) &&
+                         ::fsync(fd) == 0;
+    const std::string writeError = systemError();
+    ::close(fd);
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string why = written ? systemError() : writeError;
+        ::unlink(temporary.c_str());
+        return {false, "cannot write " + path + ": " + why};
+    }
+    return {true, "autostart on: " + path + " starts " + executable + " at login"};
 }
 
-Outcome disable(const QString &dir)
+Outcome disable(const std::string &dir)
 {
-    const QString path = dir + u'/' + fileName;
-    const QFileInfo info(path);
-    if (!info.exists() && !info.isSymLink())
-        return {true, u"autostart off: there was no "_s + path};
-    QFile file(path);
-    if (info.isDir() || !file.remove())
-        return {false, u"cannot remove "_s + path + u": "_s +
-                           (info.isDir() ? u"it is a folder"_s : file.errorString())};
-    return {true, u"autostart off: removed "_s + path};
+    const std::string path = dir + '/' + fileName;
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT)
+        return {true, "autostart off: there was no " + path};
+    if (S_ISDIR(st.st_mode))
+        return {false, "cannot remove " + path + ": it is a folder"};
+    if (::unlink(path.c_str()) != 0)
+        return {false, "cannot remove " + path + ": " + systemError()};
+    return {true, "autostart off: removed " + path};
 }
 
 } // namespace ostrel::Autostart

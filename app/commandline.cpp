@@ -3,15 +3,13 @@
 #include "app/autostart.h"
 #include "app/instance.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QString>
-
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-
-using namespace Qt::StringLiterals;
+#include <string>
+#include <unistd.h>
 
 namespace ostrel {
 namespace {
@@ -33,50 +31,57 @@ constexpr char usage[] =
     "  --help     show this help and exit\n"
     "  --version  show the version and exit\n";
 
-void say(FILE *stream, const QString &text)
+void say(FILE *stream, const std::string &text)
 {
-    std::fputs(("ostrel: "_L1 + text + u'\n').toLocal8Bit().constData(), stream);
+    std::fputs(("ostrel: " + text + '\n').c_str(), stream);
 }
 
 int toggleRunning()
 {
     const RuntimeDir dir = runtimeDirectory();
-    if (dir.path.isEmpty()) {
+    if (dir.path.empty()) {
         say(stderr, dir.error);
         return 1;
     }
-    QString error;
+    std::string error;
     const std::optional<pid_t> pid = runningInstance(pidFilePath(dir.path), &error);
     if (!pid) {
         say(stderr, error);
         return 1;
     }
     if (::kill(*pid, SIGUSR1) != 0) {
-        say(stderr, u"cannot signal pid "_s + QString::number(*pid) + u": "_s +
-                        QString::fromLocal8Bit(std::strerror(errno)));
+        say(stderr, "cannot signal pid " + std::to_string(*pid) + ": " + std::strerror(errno));
         return 1;
     }
     return 0;
+}
+
+// This very executable, however it was started.
+std::string self()
+{
+    char path[4096] = {};
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    return length > 0 ? std::string(path, size_t(length)) : std::string();
 }
 
 int autostart(const char *value)
 {
     const bool on = value && std::strcmp(value, "on") == 0;
     if (!on && !(value && std::strcmp(value, "off") == 0)) {
-        say(stderr, u"--autostart takes on or off; see ostrel --help"_s);
+        say(stderr, "--autostart takes on or off; see ostrel --help");
         return 2;
     }
-    const QString dir =
-        Autostart::directory(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")
-                                 ? std::optional(qEnvironmentVariable("XDG_CONFIG_HOME"))
-                                 : std::nullopt,
-                             QDir::homePath());
+    const char *home = std::getenv("HOME");
+    if (!home || home[0] != '/') {
+        say(stderr, "cannot tell where the home folder is: HOME is not set");
+        return 1;
+    }
+    const std::string dir = Autostart::directory(std::getenv("XDG_CONFIG_HOME"), home);
     Autostart::Outcome outcome;
     if (on) {
-        // The entry names this very executable, however it was started.
-        const QString self = QFileInfo(u"/proc/self/exe"_s).symLinkTarget();
-        outcome = self.isEmpty() ? Autostart::Outcome{false, u"cannot tell where this ostrel is"_s}
-                                 : Autostart::enable(self, dir);
+        const std::string executable = self();
+        outcome = executable.empty() ? Autostart::Outcome{false, "cannot tell where this ostrel is"}
+                                     : Autostart::enable(executable, dir);
     } else {
         outcome = Autostart::disable(dir);
     }
@@ -84,32 +89,32 @@ int autostart(const char *value)
     return outcome.ok ? 0 : 1;
 }
 
+} // namespace
+
 std::optional<int> claimOrRefuse()
 {
     const RuntimeDir dir = runtimeDirectory();
-    if (dir.path.isEmpty()) {
+    if (dir.path.empty()) {
         // Not worth refusing to start over: only --toggle and the
         // second-instance check go without.
-        say(stderr, dir.error + u"; ostrel --toggle will not find this instance"_s);
+        say(stderr, dir.error + "; ostrel --toggle will not find this instance");
         return std::nullopt;
     }
     const InstanceClaim claim = claimInstance(pidFilePath(dir.path));
     switch (claim.outcome) {
     case InstanceClaim::Outcome::Claimed: return std::nullopt;
     case InstanceClaim::Outcome::AlreadyRunning:
-        say(stderr, u"already running"_s +
-                        (claim.runningPid ? u" (pid "_s + QString::number(claim.runningPid) + u')'
-                                          : QString()) +
-                        u"; show it with: ostrel --toggle"_s);
+        say(stderr, "already running" +
+                        (claim.runningPid ? " (pid " + std::to_string(claim.runningPid) + ')'
+                                          : std::string()) +
+                        "; show it with: ostrel --toggle");
         return 1;
     case InstanceClaim::Outcome::Unavailable:
-        say(stderr, claim.error + u"; ostrel --toggle will not find this instance"_s);
+        say(stderr, claim.error + "; ostrel --toggle will not find this instance");
         return std::nullopt;
     }
     return std::nullopt;
 }
-
-} // namespace
 
 std::optional<int> handleCommandLine(int argc, const char *const *argv)
 {
@@ -131,11 +136,10 @@ std::optional<int> handleCommandLine(int argc, const char *const *argv)
         }
         if (std::strcmp(arg, "--toggle") == 0)
             return toggleRunning();
-        say(stderr,
-            u"unknown argument "_s + QString::fromLocal8Bit(arg) + u"; see ostrel --help"_s);
+        say(stderr, std::string("unknown argument ") + arg + "; see ostrel --help");
         return 2;
     }
-    return claimOrRefuse();
+    return std::nullopt;
 }
 
 } // namespace ostrel

@@ -3,6 +3,7 @@
 #include "app/localmonitor.h"
 #include "app/warmup.h"
 #include "palette/palette.h"
+#include "platform/desktopnotice.h"
 #include "platform/hotkey.h"
 #include "platform/log.h"
 #include "platform/signaltrigger.h"
@@ -70,10 +71,23 @@ void Controller::registerHotKey()
     connect(m_hotKey.get(), &X11Keys::hotKeyPressed, this, &Controller::hotKeyPressed);
 
     const QString name = hotKeyName();
-    const int status = m_hotKey->grabSpace(modifierForName(name));
+    const std::uint32_t modifier = modifierForName(name);
+    const int status = m_hotKey->grabSpace(modifier);
     log(u"hotkey "_s + name + u" status="_s + QString::number(status));
     if (status != 0)
         log(u"the shortcut is already taken by another application"_s);
+    if (status != X11Keys::heldByAnotherClient)
+        return;
+    // The key is left to the program that holds it: were the monitors to
+    // act on it too, one press would do two things, and what the user typed
+    // next would go to neither. The user is told where they look, once.
+    m_hotKeyTaken = true;
+    const QString key = hotKeyLabel(modifier);
+    notifyDesktop(key + u" belongs to another program"_s,
+                  u"Ostrel leaves "_s + key +
+                      u" to it. To summon Ostrel, bind the command ostrel --toggle to a key of "
+                      u"your desktop, or choose another combination with OSTREL_HOTKEY "
+                      u"(command-space, control-space or shift-space)."_s);
 }
 
 void Controller::askForAccessibility()
@@ -108,12 +122,14 @@ bool Controller::spaceKeyDown(std::uint32_t flags, std::uint32_t time)
         return m_lastSpaceMatch;
     flags &= ModifierFlag::deviceIndependent;
     const bool match = spaceMatches(flags, wantedModifier());
-    log(spaceKeydownLine(flags, match));
+    if (spaceWorthLogging(flags, match))
+        log(spaceKeydownLine(flags, match));
     m_lastSpaceTime = time;
-    m_lastSpaceMatch = match;
-    if (match)
+    // A key another program holds is its alone.
+    m_lastSpaceMatch = match && !m_hotKeyTaken;
+    if (m_lastSpaceMatch)
         toggleForKeyAt(time);
-    return match;
+    return m_lastSpaceMatch;
 }
 
 void Controller::toggleForKeyAt(std::uint32_t time)

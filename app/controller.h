@@ -50,6 +50,8 @@ private:
     std::unique_ptr<X11Keys> m_hotKey;
     std::unique_ptr<SignalTrigger> m_signalSource;
     bool m_globalMonitor = false;
+    // Another program holds the hot key: the monitors leave it alone too.
+    bool m_hotKeyTaken = false;
     std::unique_ptr<LocalMonitor> m_localMonitor;
 
     std::optional<std::uint32_t> m_lastSpaceTime;

@@ -1,36 +1,30 @@
 #include "app/instance.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QFileInfo>
-
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-using namespace Qt::StringLiterals;
 
 namespace ostrel {
 namespace {
 
-bool isPrivateDirectory(const QByteArray &path)
+bool isPrivateDirectory(const std::string &path)
 {
     struct stat st {};
     // lstat: a symlink is not a directory, whatever it points at.
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
            (st.st_mode & 077) == 0;
 }
 
 // Opens the pid file only if it is a regular file of ours; never follows a
 // symlink, never blocks on a FIFO planted there.
-int openPidFile(const QString &path, int flags)
+int openPidFile(const std::string &path, int flags)
 {
-    const int fd = ::open(path.toLocal8Bit().constData(),
-                          flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
+    const int fd =
+        ::open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0)
         return -1;
     struct stat st {};
@@ -45,59 +39,95 @@ int openPidFile(const QString &path, int flags)
 pid_t readPid(int fd)
 {
     char buffer[32] = {};
-    const ssize_t got = ::pread(fd, buffer, sizeof buffer - 1, 0);
-    if (got <= 0)
+    if (::pread(fd, buffer, sizeof buffer - 1, 0) <= 0)
         return 0;
-    bool ok = false;
-    const long pid = QByteArray(buffer, got).trimmed().toLong(&ok);
-    return ok && pid > 0 ? pid_t(pid) : 0;
+    char *end = nullptr;
+    const long pid = std::strtol(buffer, &end, 10);
+    return end != buffer && (*end == '\n' || *end == '\0') && pid > 0 ? pid_t(pid) : 0;
 }
 
-QString systemError() { return QString::fromLocal8Bit(std::strerror(errno)); }
+std::string systemError() { return std::strerror(errno); }
+
+// The whole file's lock, as an open file description's own: it lives as long
+// as the descriptor, and looking at it (F_OFD_GETLK) takes nothing, so a
+// --toggle asking at the moment a palette starts never makes the palette
+// think another one runs.
+struct flock wholeFile(short type)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    return lock;
+}
+
+std::string readSmall(const std::string &path)
+{
+    char buffer[256] = {};
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    const ssize_t got = ::read(fd, buffer, sizeof buffer - 1);
+    ::close(fd);
+    return got > 0 ? std::string(buffer, size_t(got)) : std::string();
+}
 
 bool isOurOstrel(pid_t pid)
 {
-    const QByteArray proc = "/proc/" + QByteArray::number(pid);
+    const std::string proc = "/proc/" + std::to_string(pid);
     struct stat st {};
-    if (::kill(pid, 0) != 0 || ::stat(proc.constData(), &st) != 0 || st.st_uid != ::geteuid())
+    if (::kill(pid, 0) != 0 || ::stat(proc.c_str(), &st) != 0 || st.st_uid != ::geteuid())
         return false;
-    QFile comm(QString::fromLatin1(proc + "/comm"));
-    if (comm.open(QIODevice::ReadOnly) && comm.read(64).trimmed() == "ostrel")
+    if (readSmall(proc + "/comm") == "ostrel\n")
         return true;
-    return QFileInfo(QString::fromLatin1(proc + "/exe")).symLinkTarget().endsWith("/ostrel"_L1);
+    char exe[4096] = {};
+    const ssize_t length = ::readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
+    const std::string_view target(exe, length > 0 ? size_t(length) : 0);
+    return target.ends_with("/ostrel");
 }
 
 } // namespace
 
-RuntimeDir runtimeDirectory()
+RuntimeDir runtimeDirectory(const char *xdgRuntimeDir, const std::string &userRuntimeDir)
 {
-    const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
-    if (xdg.startsWith('/') && isPrivateDirectory(xdg))
-        return {QString::fromLocal8Bit(xdg), {}};
-    const QByteArray own = "/tmp/ostrel-" + QByteArray::number(::geteuid());
-    if (::mkdir(own.constData(), 0700) != 0 && errno != EEXIST)
-        return {{}, u"cannot create "_s + QString::fromLocal8Bit(own) + u": "_s + systemError()};
+    if (xdgRuntimeDir && xdgRuntimeDir[0] == '/' && isPrivateDirectory(xdgRuntimeDir))
+        return {xdgRuntimeDir, {}};
+    if (isPrivateDirectory(userRuntimeDir))
+        return {userRuntimeDir, {}};
+    const std::string own = "/tmp/ostrel-" + std::to_string(::geteuid());
+    if (::mkdir(own.c_str(), 0700) != 0 && errno != EEXIST)
+        return {{}, "cannot create " + own + ": " + systemError()};
     if (!isPrivateDirectory(own))
-        return {{}, QString::fromLocal8Bit(own) + u" is not a private directory of this user"_s};
-    return {QString::fromLocal8Bit(own), {}};
+        return {{}, own + " is not a private directory of this user"};
+    return {own, {}};
 }
 
-QString pidFilePath(const QString &runtimeDir) { return runtimeDir + u"/ostrel.pid"_s; }
+RuntimeDir runtimeDirectory()
+{
+    return runtimeDirectory(std::getenv("XDG_RUNTIME_DIR"),
+                            "/run/user/" + std::to_string(::geteuid()));
+}
 
-InstanceClaim claimInstance(const QString &pidFile)
+std::string pidFilePath(const std::string &runtimeDir) { return runtimeDir + "/ostrel.pid"; }
+
+InstanceClaim claimInstance(const std::string &pidFile)
 {
     const int fd = openPidFile(pidFile, O_RDWR | O_CREAT);
     if (fd < 0)
-        return {InstanceClaim::Outcome::Unavailable, 0, pidFile + u": "_s + systemError()};
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return {InstanceClaim::Outcome::Unavailable, 0, pidFile + ": " + systemError()};
+    struct flock lock = wholeFile(F_WRLCK);
+    if (::fcntl(fd, F_OFD_SETLK, &lock) != 0) {
+        if (errno != EAGAIN && errno != EACCES) {
+            const std::string error = "cannot lock " + pidFile + ": " + systemError();
+            ::close(fd);
+            return {InstanceClaim::Outcome::Unavailable, 0, error};
+        }
         const pid_t other = readPid(fd);
         ::close(fd);
         return {InstanceClaim::Outcome::AlreadyRunning, other, {}};
     }
-    const QByteArray pid = QByteArray::number(::getpid()) + '\n';
-    if (::ftruncate(fd, 0) != 0 ||
-        ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) != pid.size()) {
-        const QString error = pidFile + u": "_s + systemError();
+    const std::string pid = std::to_string(::getpid()) + '\n';
+    if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, pid.data(), pid.size(), 0) != ssize_t(pid.size())) {
+        const std::string error = pidFile + ": " + systemError();
         ::close(fd);
         return {InstanceClaim::Outcome::Unavailable, 0, error};
     }
@@ -106,18 +136,19 @@ InstanceClaim claimInstance(const QString &pidFile)
     return {InstanceClaim::Outcome::Claimed, 0, {}};
 }
 
-std::optional<pid_t> runningInstance(const QString &pidFile, QString *error)
+std::optional<pid_t> runningInstance(const std::string &pidFile, std::string *error)
 {
     const int fd = openPidFile(pidFile, O_RDONLY);
     if (fd < 0) {
-        *error = errno == ENOENT ? u"no running ostrel"_s : pidFile + u": "_s + systemError();
+        *error = errno == ENOENT ? "no running ostrel" : pidFile + ": " + systemError();
         return std::nullopt;
     }
-    const bool locked = ::flock(fd, LOCK_SH | LOCK_NB) != 0;
+    struct flock lock = wholeFile(F_RDLCK);
+    const bool locked = ::fcntl(fd, F_OFD_GETLK, &lock) == 0 && lock.l_type != F_UNLCK;
     const pid_t pid = readPid(fd);
     ::close(fd);
     if (!locked || !pid || !isOurOstrel(pid)) {
-        *error = u"no running ostrel"_s;
+        *error = "no running ostrel";
         return std::nullopt;
     }
     return pid;

@@ -1,26 +1,31 @@
 #pragma once
 
-#include <QString>
-
 #include <optional>
+#include <string>
 #include <sys/types.h>
 
+// Plain C++ and the C library only: the small `ostrel` front answers
+// --toggle with this before any toolkit is loaded.
 namespace ostrel {
 
 // Where this user's run-time files go, or why there is no such place.
 struct RuntimeDir {
-    QString path;
-    QString error;
+    std::string path;
+    std::string error;
 };
 
-// $XDG_RUNTIME_DIR when it is a private directory of ours; otherwise
-// /tmp/ostrel-UID, made 0700 if missing and refused unless it is a real
-// directory of ours that nobody else may enter (a planted symlink or another
-// user's directory is never used).
+// The first private directory of ours (a real directory, not a symlink, that
+// nobody else may enter) among: `xdgRuntimeDir` when it is an absolute path,
+// then `userRuntimeDir` (a session's own /run/user/UID, so that a palette
+// started without the variable finds the one started with it), then
+// /tmp/ostrel-UID, made 0700 if missing. Another user's directory or a
+// planted symlink is never used.
+RuntimeDir runtimeDirectory(const char *xdgRuntimeDir, const std::string &userRuntimeDir);
+// The same from $XDG_RUNTIME_DIR and /run/user/UID.
 RuntimeDir runtimeDirectory();
 
 // The pid file of the running palette, inside the runtime directory.
-QString pidFilePath(const QString &runtimeDir);
+std::string pidFilePath(const std::string &runtimeDir);
 
 // The one running palette of this user. Starting takes a lock on the pid file
 // and holds it until the process ends; the lock, not the pid written there,
@@ -29,12 +34,13 @@ struct InstanceClaim {
     enum class Outcome { Claimed, AlreadyRunning, Unavailable };
     Outcome outcome = Outcome::Unavailable;
     pid_t runningPid = 0; // for AlreadyRunning, when the file names it
-    QString error;        // for Unavailable
+    std::string error;    // for Unavailable
 };
-InstanceClaim claimInstance(const QString &pidFile);
+InstanceClaim claimInstance(const std::string &pidFile);
 
 // The pid of the running instance, checked to be alive, to be ours and to be
-// an ostrel; absent with `error` saying why not.
-std::optional<pid_t> runningInstance(const QString &pidFile, QString *error);
+// an ostrel; absent with `error` saying why not. Only looks: a palette
+// starting meanwhile still gets its lock.
+std::optional<pid_t> runningInstance(const std::string &pidFile, std::string *error);
 
 } // namespace ostrel

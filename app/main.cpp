@@ -7,14 +7,20 @@
 #include <csignal>
 #include <vector>
 
+// The palette's own executable, started by the `ostrel` command (which
+// answers every option itself) with SIGUSR1 blocked.
 int main(int argc, char *argv[])
 {
     // First of all: a toggle sent while we start must neither end the
     // process nor be lost; the signal trigger reports it once installed.
+    // Those that came while the front held the signal back arrive now.
     ostrel::SignalTrigger::catchEarly(SIGUSR1);
     // A log line to a standard error nobody reads any more must not end us.
     ostrel::SignalTrigger::survivePipeErrors();
+    // Started by hand, it answers as the front does.
     if (const std::optional<int> status = ostrel::handleCommandLine(argc, argv))
+        return *status;
+    if (const std::optional<int> status = ostrel::claimOrRefuse())
         return *status;
 
     // Without an X server (or a Wayland one) the palette still runs on the

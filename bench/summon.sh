@@ -28,7 +28,7 @@ switches() {
 }
 
 echo "== summon latency ($shows shows), openbox on Xvfb 1920x1080"
-"$build/bench/summon_probe" "$app" "$shows" 10
+"$build/bench/summon_probe" "$app" "$shows" 10 "$build/ostrel"
 echo "== memory after all the shows"
 grep -E '^VmRSS' /proc/"$app"/status
 echo "== wake-ups while hidden, over ${idle} s"

@@ -4,9 +4,13 @@
 // dmenu's cold start from exec to its window being mapped. Then the same for
 // the hot key (Alt+Space typed through XTEST), and how many of the characters
 // typed 10 ms after the hot key miss the palette and reach the window that
-// had focus.
+// had focus; how many letters rolled into the hot key (pressed before Space
+// is let go) and typed right after it miss the palette; how many quick
+// re-shows lose the panel's taskbar, pager and desktop marks; and, given the
+// ostrel command, how long `ostrel --toggle` takes until its signal is
+// received, beside `true` until it has ended.
 //
-//   summon_probe PID SHOWS DMENU_RUNS
+//   summon_probe PID SHOWS DMENU_RUNS [OSTREL]
 #include <xcb/damage.h>
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
@@ -17,12 +21,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <memory>
 #include <optional>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -228,6 +235,24 @@ void pressHotKey()
     xcb_flush(connection);
 }
 
+// Gives the keyboard to `window` and lets the server settle.
+void focusAndSettle(xcb_window_t window)
+{
+    xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    xcb_flush(connection);
+    drain(std::chrono::milliseconds(150));
+}
+
+// Types `keys` from the one at `from` on.
+void typeKeys(const std::vector<xcb_keycode_t> &keys, size_t from)
+{
+    for (size_t k = from; k < keys.size(); ++k) {
+        fakeKey(XCB_KEY_PRESS, keys[k]);
+        fakeKey(XCB_KEY_RELEASE, keys[k]);
+    }
+    xcb_flush(connection);
+}
+
 // Presses of `keys` that reach `window` over the next `span`. The hot key's
 // own modifier press goes to the focused window too, and is no loss.
 int keysReaching(xcb_window_t window, const std::vector<xcb_keycode_t> &keys,
@@ -251,6 +276,135 @@ int keysReaching(xcb_window_t window, const std::vector<xcb_keycode_t> &keys,
     return reached;
 }
 
+xcb_atom_t atom(const char *name)
+{
+    std::unique_ptr<xcb_intern_atom_reply_t, decltype(&std::free)> reply(
+        xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr),
+        &std::free);
+    return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+}
+
+// Whether the panel skips taskbar and pager and shows on every desktop.
+bool marked(xcb_window_t panel)
+{
+    static const xcb_atom_t state = atom("_NET_WM_STATE"), desktop = atom("_NET_WM_DESKTOP"),
+                            taskbar = atom("_NET_WM_STATE_SKIP_TASKBAR"),
+                            pager = atom("_NET_WM_STATE_SKIP_PAGER");
+    using Reply = std::unique_ptr<xcb_get_property_reply_t, decltype(&std::free)>;
+    Reply states(xcb_get_property_reply(
+                     connection,
+                     xcb_get_property(connection, 0, panel, state, XCB_ATOM_ATOM, 0, 32), nullptr),
+                 &std::free);
+    Reply where(xcb_get_property_reply(
+                    connection,
+                    xcb_get_property(connection, 0, panel, desktop, XCB_ATOM_CARDINAL, 0, 1),
+                    nullptr),
+                &std::free);
+    if (!states || !where || xcb_get_property_value_length(where.get()) != 4)
+        return false;
+    const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(states.get()));
+    const int count = xcb_get_property_value_length(states.get()) / 4;
+    const bool skips = std::find(atoms, atoms + count, taskbar) != atoms + count &&
+                       std::find(atoms, atoms + count, pager) != atoms + count;
+    return skips &&
+           *static_cast<const uint32_t *>(xcb_get_property_value(where.get())) == 0xFFFFFFFFu;
+}
+
+double monotonicMs()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return double(now.tv_sec) * 1e3 + double(now.tv_nsec) / 1e6;
+}
+
+// Runs `argv` and waits for it; the milliseconds until it ended.
+double runToEnd(char *const argv[])
+{
+    const double start = monotonicMs();
+    pid_t pid = 0;
+    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv, environ) != 0)
+        return -1;
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? monotonicMs() - start : -1;
+}
+
+// `ostrel --toggle` from its start to the moment its signal is received, by
+// a stand-in palette: a child named ostrel that holds the instance lock of a
+// runtime directory of its own and reports when SIGUSR1 arrives.
+std::vector<double> toggleToSignal(const char *ostrel, int runs)
+{
+    char dir[] = "/tmp/ostrel-bench-XXXXXX";
+    if (!::mkdtemp(dir))
+        return {};
+    const std::string pidFile = std::string(dir) + "/ostrel.pid";
+    int report[2];
+    if (::pipe(report) != 0)
+        return {};
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    ::sigprocmask(SIG_BLOCK, &usr1, nullptr);
+    const pid_t standIn = ::fork();
+    if (standIn == 0) {
+        ::prctl(PR_SET_NAME, "ostrel");
+        const int fd = ::open(pidFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        ::fcntl(fd, F_OFD_SETLK, &lock);
+        const std::string pid = std::to_string(::getpid()) + "\n";
+        [[maybe_unused]] const ssize_t written = ::write(fd, pid.data(), pid.size());
+        for (;;) {
+            int signal = 0;
+            ::sigwait(&usr1, &signal);
+            const double at = monotonicMs();
+            if (::write(report[1], &at, sizeof at) != sizeof at)
+                ::_exit(1);
+        }
+    }
+    ::sigprocmask(SIG_UNBLOCK, &usr1, nullptr);
+    std::string runtime = std::string("XDG_RUNTIME_DIR=") + dir;
+    std::vector<char *> env;
+    for (char **e = environ; *e; ++e) {
+        if (std::strncmp(*e, "XDG_RUNTIME_DIR=", 16) != 0)
+            env.push_back(*e);
+    }
+    env.push_back(runtime.data());
+    env.push_back(nullptr);
+    std::string arg0 = ostrel, arg1 = "--toggle";
+    char *argv[] = {arg0.data(), arg1.data(), nullptr};
+    // The stand-in has written its pid once the lock is there to be seen.
+    for (int i = 0; i < 1000; ++i) {
+        struct stat st {};
+        if (::stat(pidFile.c_str(), &st) == 0 && st.st_size > 0)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const double start = monotonicMs();
+        pid_t pid = 0;
+        if (posix_spawn(&pid, ostrel, nullptr, nullptr, argv, env.data()) != 0)
+            break;
+        double received = 0;
+        pollfd fd{report[0], POLLIN, 0};
+        const bool got = ::poll(&fd, 1, 2000) == 1 &&
+                         ::read(report[0], &received, sizeof received) == sizeof received;
+        ::waitpid(pid, nullptr, 0);
+        if (!got)
+            break;
+        times.push_back(received - start);
+    }
+    ::kill(standIn, SIGKILL);
+    ::waitpid(standIn, nullptr, 0);
+    ::close(report[0]);
+    ::close(report[1]);
+    ::unlink(pidFile.c_str());
+    ::rmdir(dir);
+    return times;
+}
+
 double percentile(std::vector<double> values, double p)
 {
     if (values.empty())
@@ -264,8 +418,8 @@ double percentile(std::vector<double> values, double p)
 
 int main(int argc, char **argv)
 {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: summon_probe PID SHOWS DMENU_RUNS\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: summon_probe PID SHOWS DMENU_RUNS [OSTREL]\n");
         return 2;
     }
     const pid_t pid = pid_t(std::atoi(argv[1]));
@@ -374,22 +528,75 @@ int main(int argc, char **argv)
     int lost = 0;
     int trials = 0;
     for (; trials < shows && altKey && spaceKey; ++trials) {
-        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, other, XCB_CURRENT_TIME);
-        xcb_flush(connection);
-        drain(std::chrono::milliseconds(150));
+        focusAndSettle(other);
         pressHotKey();
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        for (xcb_keycode_t key : letters) {
-            fakeKey(XCB_KEY_PRESS, key);
-            fakeKey(XCB_KEY_RELEASE, key);
-        }
-        xcb_flush(connection);
+        typeKeys(letters, 0);
         lost += keysReaching(other, letters, std::chrono::milliseconds(400));
         pressHotKey();
         awaitUnmap(panel);
     }
     std::printf("characters lost, typed 10 ms after the hot key: %d of %zu (%d trials)\n", lost,
                 size_t(trials) * letters.size(), trials);
+
+    // Rolled: Alt let go and the first letter pressed before Space is
+    // released, the next letters right after. The panel's own key presses
+    // are counted: a letter lost is one that never reached it.
+    const uint32_t panelMask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_KEY_PRESS;
+    xcb_change_window_attributes(connection, panel, XCB_CW_EVENT_MASK, &panelMask);
+    int rolledLost = 0;
+    int rolledTrials = 0;
+    for (; rolledTrials < shows && altKey && spaceKey; ++rolledTrials) {
+        focusAndSettle(other);
+        fakeKey(XCB_KEY_PRESS, altKey);
+        fakeKey(XCB_KEY_PRESS, spaceKey);
+        fakeKey(XCB_KEY_RELEASE, altKey);
+        fakeKey(XCB_KEY_PRESS, letters[0]);
+        fakeKey(XCB_KEY_RELEASE, letters[0]);
+        fakeKey(XCB_KEY_RELEASE, spaceKey);
+        typeKeys(letters, 1);
+        rolledLost +=
+            int(letters.size()) - keysReaching(panel, letters, std::chrono::milliseconds(400));
+        pressHotKey();
+        awaitUnmap(panel);
+    }
+    std::printf(
+        "characters lost, rolled into the hot key and typed after it: %d of %zu (%d trials)\n",
+        rolledLost, size_t(rolledTrials) * letters.size(), rolledTrials);
+
+    // Shown again as soon as it was withdrawn, before the window manager may
+    // have finished with the withdrawal.
+    int unmarked = 0;
+    int reshows = 0;
+    ::kill(pid, SIGUSR1);
+    awaitShow(Clock::now(), panel);
+    for (; reshows < 100; ++reshows) {
+        drain(std::chrono::milliseconds(50));
+        ::kill(pid, SIGUSR1);
+        if (!awaitUnmap(panel))
+            break;
+        ::kill(pid, SIGUSR1);
+        if (awaitShow(Clock::now(), panel).painted < 0)
+            break;
+        drain(std::chrono::milliseconds(100));
+        unmarked += marked(panel) ? 0 : 1;
+    }
+    ::kill(pid, SIGUSR1);
+    awaitUnmap(panel);
+    std::printf("quick re-shows that lost their marks: %d of %d\n", unmarked, reshows);
+
+    if (argc == 5) {
+        const std::vector<double> toggle = toggleToSignal(argv[4], shows);
+        std::vector<double> baseline;
+        std::string truePath = "/bin/true";
+        char *trueArgv[] = {truePath.data(), nullptr};
+        for (int i = 0; i < shows; ++i)
+            baseline.push_back(runToEnd(trueArgv));
+        std::printf("ostrel --toggle -> signal received: median %.2f ms, p95 %.2f ms (%zu runs); "
+                    "true -> ended: median %.2f ms, p95 %.2f ms\n",
+                    percentile(toggle, 0.5), percentile(toggle, 0.95), toggle.size(),
+                    percentile(baseline, 0.5), percentile(baseline, 0.95));
+    }
 
     // The palette was hidden last; dmenu's windows come and go meanwhile.
     std::vector<double> dmenu;

@@ -49,6 +49,18 @@ QString spaceKeydownLine(std::uint32_t flags, bool match)
            (match ? u"true"_s : u"false"_s);
 }
 
+bool spaceWorthLogging(std::uint32_t flags, bool match) { return match || (flags & fourModifiers); }
+
+QString hotKeyLabel(std::uint32_t modifier)
+{
+    switch (modifier) {
+    case ModifierFlag::command: return u"Super+Space"_s;
+    case ModifierFlag::control: return u"Ctrl+Space"_s;
+    case ModifierFlag::shift: return u"Shift+Space"_s;
+    default: return u"Alt+Space"_s;
+    }
+}
+
 std::uint32_t flagsForXState(std::uint16_t state, const ModifierBits &bits)
 {
     std::uint32_t flags = 0;

@@ -43,6 +43,14 @@ bool spaceMatches(std::uint32_t flags, std::uint32_t wanted);
 // "space keydown flags=524288 match=true"
 QString spaceKeydownLine(std::uint32_t flags, bool match);
 
+// Whether a Space press is worth a log line: the hot key, or Space with one
+// of the four modifiers held. A plain Space is someone typing, in whatever
+// application, and its rhythm is nobody's business.
+bool spaceWorthLogging(std::uint32_t flags, bool match);
+
+// The combination as a desktop names it: "Alt+Space".
+QString hotKeyLabel(std::uint32_t modifier);
+
 // Which X modifier bits (Mod1..Mod5 as found on the server) carry Alt, Super
 // and Num Lock; Shift, Lock and Control have fixed bits.
 struct ModifierBits {

@@ -50,7 +50,19 @@ bool install(int signalNumber)
 
 } // namespace
 
-bool SignalTrigger::catchEarly(int signalNumber) { return install(signalNumber); }
+bool SignalTrigger::catchEarly(int signalNumber)
+{
+    const bool caught = install(signalNumber);
+    if (caught) {
+        // Whoever started us may have held the signal back until now; one
+        // that waited meanwhile is delivered to the handler here.
+        sigset_t held;
+        sigemptyset(&held);
+        sigaddset(&held, signalNumber);
+        ::sigprocmask(SIG_UNBLOCK, &held, nullptr);
+    }
+    return caught;
+}
 
 void SignalTrigger::survivePipeErrors()
 {

@@ -27,7 +27,8 @@ public:
 
     // Catches the signal from now on, before any event loop exists, so that
     // a delivery during start-up neither ends the process nor is lost: the
-    // trigger made later for the same signal reports it.
+    // trigger made later for the same signal reports it. Unblocks the signal
+    // once it is caught, for a process started with it blocked.
     static bool catchEarly(int signalNumber);
 
     // Makes writes to a pipe whose reader has gone fail with EPIPE instead of

@@ -4,7 +4,6 @@
 
 #include <QMetaObject>
 #include <QSocketNotifier>
-#include <QTimer>
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
@@ -15,7 +14,11 @@
 
 #include <array>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <thread>
 #include <vector>
 
 namespace ostrel {
@@ -40,6 +43,67 @@ constexpr xcb_keysym_t keysymSuperR = 0xffec;
 constexpr auto freezeLimit = std::chrono::milliseconds(500);
 
 } // namespace
+
+// Ends the keyboard's freeze `freezeLimit` after it began, on a thread of its
+// own: a main thread that waits (for a child to start, for a clean-up) must
+// not keep the keyboard from the user. The thread sleeps while nothing is
+// armed, and wakes nobody while the palette is hidden.
+class X11Keys::FreezeLimit {
+public:
+    explicit FreezeLimit(std::function<void()> expired)
+        : m_expired(std::move(expired))
+        , m_thread([this] { run(); })
+    {
+    }
+    ~FreezeLimit()
+    {
+        {
+            const std::lock_guard lock(m_lock);
+            m_stop = true;
+        }
+        m_changed.notify_one();
+        m_thread.join();
+    }
+    Q_DISABLE_COPY_MOVE(FreezeLimit)
+
+    void arm()
+    {
+        {
+            const std::lock_guard lock(m_lock);
+            m_deadline = std::chrono::steady_clock::now() + freezeLimit;
+        }
+        m_changed.notify_one();
+    }
+    void disarm()
+    {
+        const std::lock_guard lock(m_lock);
+        m_deadline.reset();
+    }
+
+private:
+    void run()
+    {
+        std::unique_lock lock(m_lock);
+        while (!m_stop) {
+            if (!m_deadline) {
+                m_changed.wait(lock);
+            } else if (m_changed.wait_until(lock, *m_deadline) == std::cv_status::timeout &&
+                       m_deadline && std::chrono::steady_clock::now() >= *m_deadline) {
+                m_deadline.reset();
+                lock.unlock();
+                m_expired();
+                lock.lock();
+            }
+        }
+    }
+
+    std::function<void()> m_expired;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::optional<std::chrono::steady_clock::time_point> m_deadline;
+    bool m_stop = false;
+    std::thread m_thread;
+};
 
 struct X11Keys::Connection {
     xcb_connection_t *c = nullptr;
@@ -155,12 +219,7 @@ struct X11Keys::Connection {
 
 X11Keys::X11Keys()
     : m_x(std::make_unique<Connection>())
-    , m_freezeLimit(std::make_unique<QTimer>())
 {
-    m_freezeLimit->setSingleShot(true);
-    m_freezeLimit->setInterval(freezeLimit);
-    connect(m_freezeLimit.get(), &QTimer::timeout, this, &X11Keys::releaseKeyboard);
-
     int screen = 0;
     m_x->c = xcb_connect(nullptr, &screen);
     if (const int error = xcb_connection_has_error(m_x->c)) {
@@ -179,6 +238,8 @@ X11Keys::X11Keys()
         std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_x->c), QSocketNotifier::Read);
     connect(m_notifier.get(), &QSocketNotifier::activated, this, &X11Keys::readEvents);
     m_status = xcb_connection_has_error(m_x->c);
+    if (m_status == 0)
+        m_freezeLimit = std::make_unique<FreezeLimit>([this] { letGo(); });
     // Replies read during set-up may have brought events along, which the
     // socket will not announce again.
     drainSoon();
@@ -245,14 +306,70 @@ bool X11Keys::startObserving()
     return !error;
 }
 
+void X11Keys::allow(std::uint8_t mode)
+{
+    xcb_allow_events(m_x->c, mode, XCB_CURRENT_TIME);
+    xcb_flush(m_x->c);
+}
+
 void X11Keys::releaseKeyboard()
 {
-    m_freezeLimit->stop();
-    if (!m_frozen)
+    const std::lock_guard lock(m_holdLock);
+    if (m_hold != Hold::Frozen)
         return;
-    m_frozen = false;
-    xcb_allow_events(m_x->c, XCB_ALLOW_ASYNC_KEYBOARD, XCB_CURRENT_TIME);
-    xcb_flush(m_x->c);
+    // Synchronously: the next key through the grab freezes the keyboard
+    // again, so that a press of another key can still be sent back to the
+    // focused window ahead of everything typed after it.
+    m_hold = Hold::Stepping;
+    allow(XCB_ALLOW_SYNC_KEYBOARD);
+}
+
+void X11Keys::step()
+{
+    const std::lock_guard lock(m_holdLock);
+    allow(m_hold == Hold::Stepping ? XCB_ALLOW_SYNC_KEYBOARD : XCB_ALLOW_ASYNC_KEYBOARD);
+}
+
+void X11Keys::passOn()
+{
+    bool stepping = false;
+    {
+        const std::lock_guard lock(m_holdLock);
+        stepping = m_hold == Hold::Stepping;
+        // The server ends the grab and delivers this press anew, to the
+        // focused window, and everything after it goes there too. Once the
+        // limit let go, this press may still have been frozen by a step
+        // asked for before: then the same holds; else nothing happens.
+        allow(XCB_ALLOW_REPLAY_KEYBOARD);
+        m_hold = Hold::None;
+    }
+    if (stepping) {
+        // The key of the grab is no longer ours when it is released.
+        m_hotKeyDown = false;
+        m_freezeLimit->disarm();
+    }
+}
+
+void X11Keys::grabEnded()
+{
+    {
+        const std::lock_guard lock(m_holdLock);
+        m_hold = Hold::None;
+    }
+    if (m_freezeLimit)
+        m_freezeLimit->disarm();
+}
+
+void X11Keys::letGo()
+{
+    const std::lock_guard lock(m_holdLock);
+    if (m_hold == Hold::None)
+        return;
+    // The grab lasts until its key is released, but holds nothing back. A
+    // step already asked for is the server's to take: the key that takes it
+    // waits for the main thread, which then lets it go (see step()).
+    allow(XCB_ALLOW_ASYNC_KEYBOARD);
+    m_hold = Hold::None;
 }
 
 void X11Keys::drainSoon()
@@ -269,7 +386,7 @@ void X11Keys::readEvents()
     if (xcb_connection_has_error(m_x->c) && m_notifier) {
         // The server went away; nothing more will come.
         m_notifier->setEnabled(false);
-        m_frozen = false;
+        grabEnded();
     }
 }
 
@@ -288,23 +405,32 @@ void X11Keys::handle(const void *raw)
     if (type == XCB_KEY_PRESS) {
         const auto *press = static_cast<const xcb_key_press_event_t *>(raw);
         // While the grab is active every key comes here, not only Space.
-        if (!isSpace(press->detail))
+        if (!isSpace(press->detail)) {
+            passOn();
             return;
+        }
         // The grab's first press froze the keyboard; a repeat arrives while
-        // the grab is still active and freezes nothing.
-        const bool repeat = m_hotKeyDown;
-        m_hotKeyDown = true;
-        if (repeat)
+        // the grab is still active.
+        if (m_hotKeyDown) {
+            step();
             return;
-        m_frozen = true;
-        m_freezeLimit->start();
+        }
+        m_hotKeyDown = true;
+        {
+            const std::lock_guard lock(m_holdLock);
+            m_hold = Hold::Frozen;
+        }
+        m_freezeLimit->arm();
         Q_EMIT hotKeyPressed(press->time);
     } else if (type == XCB_KEY_RELEASE) {
         // While the grab is active the server sends no raw release of the
-        // key: this release ends the raw press too.
+        // key: this release ends the raw press too, and the grab.
         if (isSpace(static_cast<const xcb_key_release_event_t *>(raw)->detail)) {
             m_hotKeyDown = false;
             m_rawSpaceDown = false;
+            grabEnded();
+        } else {
+            step();
         }
     } else if (m_x->xkb && type == m_x->xkbEvent) {
         const auto *xkb = static_cast<const xcb_xkb_state_notify_event_t *>(raw);
@@ -318,7 +444,9 @@ void X11Keys::handle(const void *raw)
         if (!isSpace(xcb_keycode_t(key->detail)))
             return;
         if (key->event_type == XCB_INPUT_RAW_KEY_RELEASE) {
+            // Also when the grab ended before the key's release.
             m_rawSpaceDown = false;
+            m_hotKeyDown = false;
         } else if (key->event_type == XCB_INPUT_RAW_KEY_PRESS) {
             const bool repeat = m_rawSpaceDown;
             m_rawSpaceDown = true;

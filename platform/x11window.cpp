@@ -8,11 +8,14 @@
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
+
+using namespace Qt::StringLiterals;
 
 namespace ostrel::x11 {
 namespace {
@@ -67,39 +70,70 @@ const std::array<xcb_atom_t, Count> &atoms(xcb_connection_t *connection)
     return interned;
 }
 
-class FocusWatch final : public QObject, public QAbstractNativeEventFilter {
+// Hands every event of Qt's connection to `handler` for as long as its
+// window lives.
+class EventWatch final : public QObject, public QAbstractNativeEventFilter {
 public:
-    FocusWatch(QWidget *window, std::function<void()> focused)
+    using Handler = std::function<void(const xcb_generic_event_t *)>;
+    EventWatch(QWidget *window, const char *name, Handler handler)
         : QObject(window)
-        , m_window(window)
-        , m_focused(std::move(focused))
+        , m_handler(std::move(handler))
     {
+        setObjectName(QLatin1StringView(name));
         QCoreApplication::instance()->installNativeEventFilter(this);
     }
-    ~FocusWatch() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
+    ~EventWatch() override { QCoreApplication::instance()->removeNativeEventFilter(this); }
 
     bool nativeEventFilter(const QByteArray &type, void *message, qintptr *) override
     {
-        if (type != "xcb_generic_event_t" || !m_window)
-            return false;
-        const auto *event = static_cast<const xcb_generic_event_t *>(message);
-        if ((event->response_type & 0x7f) != XCB_FOCUS_IN)
-            return false;
-        const auto *focus = reinterpret_cast<const xcb_focus_in_event_t *>(event);
-        // Pointer details only say where typing would go if nobody held the
-        // focus; they do not give it to the window.
-        const bool held = focus->detail != XCB_NOTIFY_DETAIL_POINTER &&
-                          focus->detail != XCB_NOTIFY_DETAIL_POINTER_ROOT &&
-                          focus->detail != XCB_NOTIFY_DETAIL_NONE;
-        if (held && focus->event == xcb_window_t(m_window->internalWinId()))
-            m_focused();
+        if (type == "xcb_generic_event_t")
+            m_handler(static_cast<const xcb_generic_event_t *>(message));
         return false;
     }
 
 private:
-    QPointer<QWidget> m_window;
-    std::function<void()> m_focused;
+    Handler m_handler;
 };
+
+xcb_window_t rootWindow(xcb_connection_t *connection)
+{
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(connection));
+    for (int i = screenNumber(); i > 0 && it.rem > 1; --i)
+        xcb_screen_next(&it);
+    return it.data->root;
+}
+
+// A request to the window manager about a mapped window, as EWMH asks.
+void askWindowManager(xcb_connection_t *connection, xcb_window_t window, xcb_atom_t type,
+                      std::array<uint32_t, 5> data)
+{
+    xcb_client_message_event_t event{};
+    event.response_type = XCB_CLIENT_MESSAGE;
+    event.format = 32;
+    event.window = window;
+    event.type = type;
+    std::copy(data.begin(), data.end(), event.data.data32);
+    xcb_send_event(connection, 0, rootWindow(connection),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char *>(&event));
+}
+
+// The properties written before a show do not survive a window manager
+// that is late with the withdrawal before it: on handling it, the manager
+// removes them, after they were written again. Its handling of these
+// requests, sent once the window is mapped, comes after that in any case.
+void askForMarks(xcb_connection_t *connection, xcb_window_t window)
+{
+    const auto &atom = atoms(connection);
+    constexpr uint32_t add = 1;
+    constexpr uint32_t fromApplication = 1;
+    askWindowManager(connection, window, atom[State],
+                     {add, atom[SkipTaskbar], atom[SkipPager], fromApplication, 0});
+    askWindowManager(connection, window, atom[State],
+                     {add, atom[Above], XCB_ATOM_NONE, fromApplication, 0});
+    askWindowManager(connection, window, atom[Desktop], {0xFFFFFFFF, fromApplication, 0, 0, 0});
+    xcb_flush(connection);
+}
 
 } // namespace
 
@@ -107,7 +141,21 @@ bool watchFocusIn(QWidget *window, std::function<void()> focused)
 {
     if (!qtConnection() || !window)
         return false;
-    new FocusWatch(window, std::move(focused));
+    new EventWatch(window, "ostrel-focus-in",
+                   [window = QPointer(window),
+                    focused = std::move(focused)](const xcb_generic_event_t *event) {
+                       if (!window || (event->response_type & 0x7f) != XCB_FOCUS_IN)
+                           return;
+                       const auto *focus = reinterpret_cast<const xcb_focus_in_event_t *>(event);
+                       // Pointer details only say where typing would go if
+                       // nobody held the focus; they do not give it to the
+                       // window.
+                       const bool held = focus->detail != XCB_NOTIFY_DETAIL_POINTER &&
+                                         focus->detail != XCB_NOTIFY_DETAIL_POINTER_ROOT &&
+                                         focus->detail != XCB_NOTIFY_DETAIL_NONE;
+                       if (held && focus->event == xcb_window_t(window->internalWinId()))
+                           focused();
+                   });
     return true;
 }
 
@@ -144,6 +192,19 @@ void markPanelWindow(QWidget *window)
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, atom[BlurBehind], XCB_ATOM_CARDINAL,
                         32, 0, nullptr);
     xcb_flush(connection);
+
+    // Once per window: each time it is mapped, the marks are asked for again.
+    if (window->findChild<QObject *>(u"ostrel-marks"_s, Qt::FindDirectChildrenOnly))
+        return;
+    new EventWatch(window, "ostrel-marks",
+                   [connection, window = QPointer(window)](const xcb_generic_event_t *event) {
+                       if (!window || (event->response_type & 0x7f) != XCB_MAP_NOTIFY)
+                           return;
+                       const auto *map = reinterpret_cast<const xcb_map_notify_event_t *>(event);
+                       const auto mapped = xcb_window_t(window->internalWinId());
+                       if (map->window == mapped && map->event == mapped)
+                           askForMarks(connection, mapped);
+                   });
 }
 
 bool compositorRunning()

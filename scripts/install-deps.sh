@@ -13,7 +13,7 @@ packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
 packages+=(python3 python3-venv python3-pocketsphinx pocketsphinx-en-us alsa-utils sox)
 for arg in "$@"; do
     case "$arg" in
-        --test) packages+=(xvfb openbox xclip flite espeak-ng desktop-file-utils at-spi2-core dbus-daemon
+        --test) packages+=(xvfb openbox xclip flite espeak-ng desktop-file-utils at-spi2-core dbus-daemon dbus-bin
                            libglib2.0-bin gsettings-desktop-schemas pulseaudio pulseaudio-utils) ;;
         --bench) packages+=(xvfb openbox libxcb-damage0-dev libxcb-xtest0-dev suckless-tools flite espeak-ng) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;

@@ -18,43 +18,49 @@ class TestInstance final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Anything but a private directory of ours falls back to our own under /tmp.
+    // The first private directory of ours: the variable's, the session's
+    // own (whether or not the variable names it), else our own under /tmp.
     void runtimeDirectoryIsPrivate_data()
     {
-        QTest::addColumn<QString>("kind");
-        for (const char *kind : {"private", "open", "symlink", "relative"})
-            QTest::newRow(kind) << QString::fromLatin1(kind);
+        QTest::addColumn<QString>("variable"); // what XDG_RUNTIME_DIR names
+        QTest::addColumn<bool>("session");     // whether the session's own exists
+        QTest::addColumn<QString>("expected");
+        const QString own = u"/tmp/ostrel-%1"_s.arg(::geteuid());
+        QTest::newRow("private") << u"real"_s << true << u"real"_s;
+        QTest::newRow("unset: the session's") << QString() << true << u"session"_s;
+        QTest::newRow("the session's, named") << u"session"_s << true << u"session"_s;
+        QTest::newRow("open") << u"open"_s << true << u"session"_s;
+        QTest::newRow("symlink") << u"link"_s << true << u"session"_s;
+        QTest::newRow("relative") << u"./real"_s << false << own;
+        QTest::newRow("unset, no session") << QString() << false << own;
     }
     void runtimeDirectoryIsPrivate()
     {
-        QFETCH(QString, kind);
-        const auto restore =
-            qScopeGuard([env = qgetenv("XDG_RUNTIME_DIR"), cwd = QDir::currentPath()] {
-                qputenv("XDG_RUNTIME_DIR", env);
-                QDir::setCurrent(cwd);
-            });
+        QFETCH(QString, variable);
+        QFETCH(bool, session);
+        QFETCH(QString, expected);
+        const auto restore = qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
         QTemporaryDir temp;
-        const QString real = temp.path() + u"/real"_s;
-        QVERIFY(::mkdir(real.toLocal8Bit(), kind == "open"_L1 ? 0755 : 0700) == 0);
-        QString named = real;
-        if (kind == "symlink"_L1) {
-            named = temp.path() + u"/link"_s;
-            QVERIFY(QFile::link(real, named));
-        } else if (kind == "relative"_L1) {
-            // Relative to where we stand, it would name a private directory.
-            QVERIFY(QDir::setCurrent(temp.path()));
-            named = u"real"_s;
-        }
-        qputenv("XDG_RUNTIME_DIR", named.toLocal8Bit());
-        const RuntimeDir dir = runtimeDirectory();
-        QCOMPARE(dir.path, kind == "private"_L1 ? named : u"/tmp/ostrel-%1"_s.arg(::geteuid()));
+        const auto at = [&](const QString &name) -> QString { return temp.path() + u'/' + name; };
+        QVERIFY(::mkdir(at(u"real"_s).toLocal8Bit(), 0700) == 0);
+        QVERIFY(::mkdir(at(u"open"_s).toLocal8Bit(), 0755) == 0);
+        QVERIFY(QFile::link(at(u"real"_s), at(u"link"_s)));
+        if (session)
+            QVERIFY(::mkdir(at(u"session"_s).toLocal8Bit(), 0700) == 0);
+        // Relative to where we stand, "./real" would name a private directory.
+        QVERIFY(QDir::setCurrent(temp.path()));
+        const QByteArray named =
+            variable.startsWith(u'.') ? variable.toLocal8Bit() : at(variable).toLocal8Bit();
+        const RuntimeDir dir = runtimeDirectory(variable.isNull() ? nullptr : named.constData(),
+                                                at(u"session"_s).toStdString());
+        QCOMPARE(QString::fromStdString(dir.path),
+                 expected.startsWith(u'/') ? expected : at(expected));
         struct stat st {};
-        QVERIFY(::lstat(dir.path.toLocal8Bit(), &st) == 0 && S_ISDIR(st.st_mode));
+        QVERIFY(::lstat(dir.path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
         QCOMPARE(st.st_mode & 077, 0u);
     }
 
-    // --toggle signals only a process it can show to be a running ostrel of
-    // ours; the claim leaves nothing of a longer pid that was there before.
+    // --toggle signals only a process it can show to be a running ostrel of ours.
     void toggleFindsNoImpostor_data()
     {
         QTest::addColumn<QString>("plant");
@@ -68,9 +74,10 @@ private Q_SLOTS:
         QFETCH(QString, plant);
         QFETCH(bool, found);
         QTemporaryDir temp;
-        const QString file = pidFilePath(temp.path()), other = temp.path() + u"/other"_s;
-        const auto write = [](const QString &path, const QByteArray &bytes) {
-            QFile out(path);
+        const std::string file = pidFilePath(temp.path().toStdString()),
+                          other = temp.path().toStdString() + "/other";
+        const auto write = [](const std::string &path, const QByteArray &bytes) {
+            QFile out(QString::fromStdString(path));
             return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
                    out.write(bytes) == bytes.size();
         };
@@ -85,22 +92,24 @@ private Q_SLOTS:
             child.waitForFinished();
         });
         if (plant == "fifo"_L1) {
-            QVERIFY(::mkfifo(file.toLocal8Bit(), 0600) == 0);
+            QVERIFY(::mkfifo(file.c_str(), 0600) == 0);
         } else {
-            const QString held = plant == "symlink"_L1 ? other : file;
+            const std::string held = plant == "symlink"_L1 ? other : file;
             QVERIFY(write(held, "123456789012\n"));
             if (plant != "not locked"_L1) {
                 QCOMPARE(claimInstance(held).outcome, InstanceClaim::Outcome::Claimed);
+                // The lock is held: a second claim finds the first, and reads
+                // its pid whole although a longer one was there before.
                 QCOMPARE(claimInstance(held).runningPid, ::getpid());
             }
             QVERIFY(write(held, QByteArray::number(child.processId())));
         }
         if (plant == "symlink"_L1)
-            QVERIFY(QFile::link(other, file));
-        QString error;
+            QVERIFY(QFile::link(QString::fromStdString(other), QString::fromStdString(file)));
+        std::string error;
         QCOMPARE(runningInstance(file, &error),
                  found ? std::optional(pid_t(child.processId())) : std::nullopt);
-        QCOMPARE(error.isEmpty(), found);
+        QCOMPARE(error.empty(), found);
     }
 };
 

@@ -9,11 +9,29 @@ source "$here/lib.sh"
 setup "$1"
 toggled() { messages | grep -qx "toggle, visible=$1"; }
 
-check "starts although openbox holds Alt+Space" start_app
+# A private session bus, and every notification asked of it.
+dbus-daemon --session --nofork --print-address=3 3> "$work/bus" 2>/dev/null &
+helpers+=($!)
+wait_for 10 test -s "$work/bus"
+bus=$(head -n1 "$work/bus")
+dbus-monitor --address "$bus" "interface='org.freedesktop.Notifications'" > "$work/notices" 2>&1 &
+helpers+=($!)
+wait_for 10 grep -q NameAcquired "$work/notices"
+
+check "starts although openbox holds Alt+Space" start_app DBUS_SESSION_BUS_ADDRESS="$bus"
 check "logs the refused grab, then the remaining steps" diff <(messages | head -n5) <(printf '%s\n' "handler status=0" \
     "hotkey option-space status=10" "the shortcut is already taken by another application" "accessibility trusted=true" "ready pid=$app")
+notified() { [ "$(grep -c 'member=Notify' "$work/notices")" = 1 ]; }
+check "one desktop notification names the key and the ways out" wait_for 5 eval \
+    'notified && grep -q "Alt+Space belongs" "$work/notices" && grep -q "ostrel --toggle.*OSTREL_HOTKEY" "$work/notices"'
+# Openbox takes the press; the key monitor sees it, and leaves it alone.
+xdotool key alt+space
+check "Alt+Space, seen by the key monitor" wait_for 5 log_has "space keydown flags=524288 match=true"
+xdotool key Escape
+check "does not toggle the palette" test "$(toggles)" = 0
 kill -USR1 "$app"
 check "SIGUSR1 still toggles" wait_for 5 toggled false
+check "a bus without a notification server is no error" lacks grep -vq '^ostrel: ' "$work/stderr"
 stop_app
 
 # No X server: Qt would abort, yet the palette must stay reachable.

@@ -25,6 +25,14 @@ check "unit starts the installed daemon" grep -qxF "ExecStart=$(command -v node)
     "$prefix/share/systemd/user/ostrel-agent.service"
 check "installed agent answers" has_all "$(node "$agent/ostrel/respond.mjs" "12*89")" 1068
 
+# The command becomes the installed palette, and needs no toolkit itself.
+HOME="$stage/home" XDG_RUNTIME_DIR="$stage" QT_QPA_PLATFORM=offscreen "$prefix/bin/ostrel" 2>/dev/null &
+palette=$!
+became_palette() { [ "$(readlink /proc/$palette/exe)" = "$prefix/libexec/ostrel/ostrel" ]; }
+check "ostrel starts the palette installed beside it" wait_for 20 became_palette
+kill "$palette"; wait "$palette" 2>/dev/null
+check "ostrel itself links no Qt library" lacks grep -q libQt6 <(ldd "$prefix/bin/ostrel" 2>&1)
+
 # --autostart, with a private configuration folder.
 ostrel() { HOME="$stage/home" XDG_CONFIG_HOME=${config:-$stage/config} "$prefix/bin/ostrel" "$@"; }
 entry="$stage/config/autostart/ostrel.desktop"
@@ -42,7 +50,8 @@ cpack --config "$build/CPackConfig.cmake" -B "$stage/pkg" >"$stage/cpack.log" 2>
 deb=$(ls "$stage"/pkg/ostrel_*.deb)
 check "depends on Qt widgets and network" has_all "$(dpkg-deb -f "$deb" Depends)" libqt6widgets6 libqt6network6
 files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t)
-check "package holds the program, its entry, icon, agent and unit" has_all "$files" ./usr/bin/ostrel \
+check "package holds the program, its palette, entry, icon, agent and unit" has_all "$files" ./usr/bin/ostrel \
+    ./usr/libexec/ostrel/ostrel \
     ./usr/share/applications/ostrel.desktop ./usr/share/icons/hicolor/scalable/apps/ostrel.svg \
     ./usr/share/ostrel/agent/ostrel/daemon.mjs ./usr/share/systemd/user/ostrel-agent.service
 check "packaged unit names /usr" has_all "$(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./usr/share/systemd/user/ostrel-agent.service)" \

@@ -21,9 +21,28 @@ xdotool key Escape
 check "Escape unmaps the palette" wait_for 5 is_unmapped "$wid"
 kill -USR1 "$app"
 check "SIGUSR1 shows it again, with focus" wait_for 5 panel_focused
-check "it is marked again after being withdrawn" marked
+check "it is marked again after being withdrawn" wait_for 5 marked
 xdotool type "x"
 check "the key typed right after summoning lands" wait_for 5 field_shows x
 focus_other_window
 check "losing focus hides the palette" wait_for 5 is_unmapped "$wid"
+
+# A window manager late with the withdrawal handles it only after the panel
+# was marked and mapped again, and drops the marks then: they must come back.
+# Every write of the desktop mark prints one line of the spy.
+kill -USR1 "$app"
+wait_for 5 panel_focused
+xprop -spy -id "$wid" -notype _NET_WM_DESKTOP > "$work/desktop" 2>/dev/null &
+helpers+=($!)
+spied() { [ "$(wc -l < "$work/desktop")" -ge "$1" ]; }
+wait_for 5 spied 1
+wm=$(xprop -root -notype _OPENBOX_PID | awk '{print $NF}')
+kill -STOP "$wm"
+xdotool key Escape
+wait_for 5 is_unmapped "$wid"
+kill -USR1 "$app"
+wait_for 5 spied 2
+kill -CONT "$wm"
+check "a window manager late with the withdrawal leaves it marked" \
+    wait_for 5 eval 'is_viewable "$wid" && marked'
 finish

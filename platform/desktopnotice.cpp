@@ -1,0 +1,43 @@
+#include "platform/desktopnotice.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QFileInfo>
+#include <QStringList>
+#include <QVariantMap>
+
+using namespace Qt::StringLiterals;
+
+namespace ostrel {
+namespace {
+
+// Where the session bus is, when there is one. Without both, the bus
+// library would launch a bus of its own for the display, which outlives us.
+bool sessionBusKnown()
+{
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
+        return true;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    return runtime.startsWith(u'/') && QFileInfo(runtime + u"/bus"_s).exists();
+}
+
+} // namespace
+
+void notifyDesktop(const QString &summary, const QString &body)
+{
+    if (!sessionBusKnown())
+        return;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    QDBusMessage notify = QDBusMessage::createMethodCall(
+        u"org.freedesktop.Notifications"_s, u"/org/freedesktop/Notifications"_s,
+        u"org.freedesktop.Notifications"_s, u"Notify"_s);
+    // Application, nothing to replace, icon, texts, no actions, no hints,
+    // the server's own time-out.
+    notify << u"Ostrel"_s << 0u << u"ostrel"_s << summary << body << QStringList() << QVariantMap()
+           << -1;
+    bus.send(notify);
+}
+
+} // namespace ostrel
