@@ -8,13 +8,8 @@ here=$(cd "$(dirname "$0")" && pwd)
 source "$here/lib.sh"
 setup "$1"
 
-# A window of another application that reports every key it receives.
-xev -name viewer -geometry 400x200+50+50 -event keyboard > "$work/viewer" 2>/dev/null &
-helpers+=($!)
-find_viewer() { viewer_wid=$(xdotool search --onlyvisible --name '^viewer$' 2>/dev/null | head -n1); [ -n "$viewer_wid" ]; }
-wait_for 10 find_viewer
+start_viewer
 focus_viewer() { xdotool windowactivate --sync "$viewer_wid" 2>/dev/null; wait_for 5 is_active "$viewer_wid"; }
-viewer_got() { grep -c "keysym 0x[0-9a-f]*, $1)" "$work/viewer"; }
 
 check "starts" start_app
 # The keyboard waits for the palette for half a second at most: a first show
