@@ -37,13 +37,11 @@ void Controller::applicationDidFinishLaunching()
     askForAccessibility();
     installEventMonitors();
     installSignalTrigger();
+    // Before "ready": a summon that came right after it would otherwise wait
+    // for the warm-up to end and then build the palette, as slow as a first
+    // show without it. A toggle sent meanwhile is handled right after.
+    warmUpFirstShow();
     log(u"ready pid="_s + QString::number(QCoreApplication::applicationPid()));
-    // After "ready", and only once the loop is idle: a toggle already
-    // waiting goes first.
-    QTimer::singleShot(0, this, [this] {
-        if (!m_palette)
-            warmUpFirstShow();
-    });
 }
 
 Palette &Controller::palette()

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
@@ -43,6 +45,18 @@ void warmUpFirstShow()
     QImage canvas(stage.size(), QImage::Format_ARGB32_Premultiplied);
     canvas.fill(Qt::transparent);
     stage.render(&canvas);
+
+    // Qt splits large antialiased fills, such as the panel's rounded
+    // background, over its global thread pool, whose threads start on first
+    // use and end after 30 idle seconds: a show that has to start them again
+    // waits for new threads. Start them now and keep them; idle, they sleep.
+    QThreadPool::globalInstance()->setExpiryTimeout(-1);
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(30, 30, 30, 200));
+    painter.drawRoundedRect(QRectF(canvas.rect()), 14, 14);
+    painter.end();
 
     // Cursors come from the cursor theme, read when a shape is first set on
     // a window: a native window, never shown, takes the palette's shapes.

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Summon latency, memory and idle wake-ups of the palette, measured from
-# outside under a private Xvfb and openbox, beside dmenu's cold start.
+# outside under a private Xvfb and openbox, beside dmenu's cold start, in a
+# world of its own (tests/own-world.sh: its own /tmp and log file).
 #   bench/summon.sh [SHOWS] [IDLE_SECONDS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -11,7 +12,8 @@ build=${OSTREL_BUILD_DIR:-$root/build-bench}
 if [ -z "${DISPLAY:-}" ] || [ -z "${OSTREL_BENCH_INNER:-}" ]; then
     "$root/scripts/install-deps.sh" --bench
     "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DOSTREL_TESTS=OFF
-    OSTREL_BENCH_INNER=1 OSTREL_BUILD_DIR=$build exec "$root/tests/xvfb-session.sh" "$0" "$shows" "$idle"
+    OSTREL_BENCH_INNER=1 OSTREL_BUILD_DIR=$build exec "$root/tests/own-world.sh" \
+        "$root/tests/xvfb-session.sh" "$0" "$shows" "$idle"
 fi
 
 home=$(mktemp -d)

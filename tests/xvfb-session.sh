@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command in a private X session, Xvfb (1920x1080) with openbox, both
-# ended with the command whatever its outcome.
-#   tests/xvfb-session.sh [--wm-config FILE] command [args...]
+# ended with the command whatever its outcome; with "--wm-config none", no
+# window manager at all.
+#   tests/xvfb-session.sh [--wm-config FILE|none] command [args...]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/e2e/lib.sh"
@@ -27,10 +28,12 @@ wait_for 10 test -s "$session/display" ||
     { echo "xvfb-session: Xvfb did not start (scripts/install-deps.sh --test)" >&2; cat "$session/xvfb.log" >&2; exit 1; }
 export DISPLAY=":$(head -n1 "$session/display")"
 
-openbox --config-file "$wm_config" >"$session/openbox.log" 2>&1 &
-pids+=($!)
-# Openbox owns the WM_S0 selection once it manages the screen.
-wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-wait_for 10 wm_ready || true
+if [ "$wm_config" != none ]; then
+    openbox --config-file "$wm_config" >"$session/openbox.log" 2>&1 &
+    pids+=($!)
+    # Openbox owns the WM_S0 selection once it manages the screen.
+    wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+    wait_for 10 wm_ready || true
+fi
 # Under set -e its status is the script's.
 "$@"

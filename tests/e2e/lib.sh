@@ -68,6 +68,16 @@ panel_focused() { find_panel && is_active "$wid"; }
 rows() { xprop -id "$wid" -notype _OSTREL_ROWS 2>/dev/null; }
 rows_have() { rows | grep -qF -- "$1"; }
 
+# Another application's window that reports every key it receives, in
+# $viewer_wid; how many presses of a key (by name) it got.
+start_viewer() {
+    xev -name viewer -geometry 400x200+50+50 -event keyboard > "$work/viewer" 2>/dev/null &
+    helpers+=($!)
+    find_viewer() { viewer_wid=$(xdotool search --onlyvisible --name '^viewer$' 2>/dev/null | head -n1); [ -n "$viewer_wid" ]; }
+    wait_for 10 find_viewer
+}
+viewer_got() { grep -c "keysym 0x[0-9a-f]*, $1)" "$work/viewer"; }
+
 # Another application's window, focused.
 focus_other_window() {
     xmessage -name other -geometry 300x100+50+50 "another window" &
