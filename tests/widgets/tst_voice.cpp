@@ -1,3 +1,4 @@
+#include "bridge/agentclient.h"
 #include "palette/palette.h"
 #include "tests/testkit/testmain.h"
 #include "tests/widgets/fakes.h"
@@ -104,6 +105,25 @@ private Q_SLOTS:
         std::fflush(stderr);
         ::dup2(m_savedStderr, STDERR_FILENO);
         ::close(m_savedStderr);
+    }
+
+    // A panel that an answer brings back after a dismissal that came before
+    // its first paint, or before the start its paint queued, does not listen.
+    void onlyAPresentedPanelListens()
+    {
+        m_palette->present();
+        m_palette->dismiss();
+        Q_EMIT m_palette->agent().frontRequested();
+        QVERIFY(QTest::qWaitForWindowExposed(m_palette.get()));
+        m_palette->repaint();
+        QCoreApplication::processEvents();
+        QVERIFY(!dictation().hasListener());
+        m_palette->present();
+        m_palette->repaint();
+        m_palette->dismiss();
+        Q_EMIT m_palette->agent().frontRequested();
+        QCoreApplication::processEvents();
+        QVERIFY(!dictation().hasListener());
     }
 
     // Without an interpreter a presentation only logs: the clean-up would slow
