@@ -151,15 +151,17 @@ void AgentClient::refreshTasks()
     const auto endpoint = TarnBridge::daemon();
     if (!endpoint)
         return;
+    const quint64 sequence = ++m_tasksAsked;
     agentlink::send(*endpoint, u"/tasks"_s, QByteArrayLiteral("GET"), std::nullopt,
-                    m_settings.tasksTimeout, this, [this](const agentlink::Reply &reply) {
+                    m_settings.tasksTimeout, this, [this, sequence](const agentlink::Reply &reply) {
                         if (!reply.arrived || reply.truncated)
                             return;
                         agentlink::offMainThread(
                             this, [body = reply.body] { return replies::parseTaskList(body); },
-                            [this](const std::optional<Results> &rows) {
-                                if (!rows)
+                            [this, sequence](const std::optional<Results> &rows) {
+                                if (!rows || sequence < m_tasksShown)
                                     return;
+                                m_tasksShown = sequence;
                                 Q_EMIT pinnedChanged(
                                     std::any_of(rows->cbegin(), rows->cend(),
                                                 [](const Result &row) { return row.busy; }));

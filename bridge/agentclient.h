@@ -87,6 +87,11 @@ private:
     QPointer<ReplyScript> m_asking;
     // Counts submissions: a reply to any but the latest goal is dropped.
     quint64 m_generation = 0;
+    // Counts task-list requests, and names the newest whose list was shown:
+    // replies can land out of order, and an older list must not bring back
+    // a task that a newer one showed stopped.
+    quint64 m_tasksAsked = 0;
+    quint64 m_tasksShown = 0;
     AskSettings m_settings;
 };
 

@@ -203,12 +203,17 @@ void Palette::present()
     // The listener starts or resumes once the panel has painted: a process
     // started now would take the processor from the first paint.
     m_listenAfterPaint = voice;
+    m_presented = true;
 }
 
 void Palette::dismiss()
 {
     m_pinned = false;
     m_everKey = false;
+    // Dismissed before its first paint, the panel must not start listening
+    // when an answer brings it back.
+    m_listenAfterPaint = false;
+    m_presented = false;
     m_agent->stopPolling();
     if (m_monitor) {
         // Escape reaches dismiss() from inside the monitor itself: stop it
@@ -381,7 +386,8 @@ void Palette::paintEvent(QPaintEvent *)
         QMetaObject::invokeMethod(
             this,
             [this] {
-                if (!isVisible())
+                // Dismissed, and maybe brought back by an answer, since then.
+                if (!isVisible() || !m_presented)
                     return;
                 // Starting a listener waits for its clean-up to end.
                 x11::flush();

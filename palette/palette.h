@@ -97,8 +97,11 @@ private:
     // Not children: they go before the widgets that their signals reach.
     std::unique_ptr<AgentClient> m_agent;
     std::unique_ptr<Dictation> m_dictation;
-    // Set by present() until the first paint after it.
+    // Set by present() until the first paint after it; a dismissal clears it.
     bool m_listenAfterPaint = false;
+    // From present() to dismiss(): only then may the listener start. A panel
+    // that an answer brought to the front was never presented.
+    bool m_presented = false;
 
     // Without a compositor translucent corners show black, so the window is
     // shaped with the rounded mask instead.

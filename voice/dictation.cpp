@@ -5,12 +5,16 @@
 
 #include <QSettings>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace ostrel {
 namespace {
 
 const QString voiceKey = u"voiceEnabled"_s;
+// About one frame at 60 Hz.
+constexpr auto partialPace = std::chrono::milliseconds(16);
 
 } // namespace
 
@@ -18,6 +22,12 @@ Dictation::Dictation(std::function<QString()> repository, QObject *parent)
     : QObject(parent)
     , m_repository(std::move(repository))
 {
+    m_partialPace.setSingleShot(true);
+    m_partialPace.setInterval(partialPace);
+    connect(&m_partialPace, &QTimer::timeout, this, [this] {
+        if (std::optional<QString> text = std::exchange(m_heldPartial, std::nullopt))
+            hearPartial(*text);
+    });
 }
 
 // The listener is a child: destroying it ends the process.
@@ -130,8 +140,24 @@ void Dictation::consume(const QByteArray &chunk)
         if (event->text.isEmpty())
             continue;
         m_lastSpeech = Clock::now();
-        Q_EMIT heard(event->text, event->kind == Kind::Final);
+        if (event->kind == Kind::Partial) {
+            hearPartial(event->text);
+            continue;
+        }
+        // Finals are never held back: a partial still waiting is older.
+        m_heldPartial.reset();
+        Q_EMIT heard(event->text, true);
     }
+}
+
+void Dictation::hearPartial(const QString &text)
+{
+    if (m_partialPace.isActive()) {
+        m_heldPartial = text;
+        return;
+    }
+    Q_EMIT heard(text, false);
+    m_partialPace.start();
 }
 
 } // namespace ostrel

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
@@ -49,11 +50,16 @@ Q_SIGNALS:
     void voiceChoiceChanged(bool enabled);
     // A listener has just started; nothing is heard yet.
     void started();
-    // Words heard: the utterance so far, or all of it when `final`.
+    // Words heard: the utterance so far, or all of it when `final`. Partials
+    // come at most one a frame, the newest; finals all come, in order.
     void heard(const QString &text, bool final);
 
 private:
     friend class TestPalette;
+
+    // Shows a partial now, or holds it until a frame has passed since the
+    // last one shown: a listener may print them faster than anyone reads.
+    void hearPartial(const QString &text);
 
     std::function<QString()> m_repository;
     // The speech listener, from a successful start until it is stopped or ends.
@@ -62,6 +68,10 @@ private:
     transcript::LineSplitter m_pending;
     VoiceSettings m_voice = VoiceSettings::processDefaults();
     std::optional<Clock::time_point> m_lastSpeech;
+    // Runs for a frame after a partial is shown; the newest partial that
+    // comes meanwhile waits for its end, and a final replaces it.
+    QTimer m_partialPace;
+    std::optional<QString> m_heldPartial;
 };
 
 } // namespace ostrel

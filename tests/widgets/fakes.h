@@ -94,4 +94,18 @@ constexpr char exitsMidStream[] = R"sh(printf '{"event":"partial","text":"twelve
 exit 3
 )sh";
 
+// Waits for the file "go", then prints 500 partials, the final "one", 500
+// more and the final "two" in one go (less than a pipe holds), then makes
+// the file "flooded".
+constexpr char partialFlood[] = R"sh(rec=$(dirname "$0")
+echo $$ > "$rec/pid"
+until [ -f "$rec/go" ]; do sleep 0.01; done
+awk 'BEGIN { for (i = 0; i < 1000; i++) {
+  printf "{\"event\":\"partial\",\"text\":\"p%d\"}\n", i
+  if (i % 500 == 499) printf "{\"event\":\"final\",\"text\":\"%s\"}\n", i < 500 ? "one" : "two"
+} }'
+touch "$rec/flooded"
+exec sleep 600
+)sh";
+
 } // namespace ostrel::fakes

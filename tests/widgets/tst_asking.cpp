@@ -213,11 +213,14 @@ private Q_SLOTS:
     {
         // The id must be escaped to stay one path segment.
         QByteArray list = R"({"tasks":[{"id":"t 1/2","title":"Timer","status":"running"}]})";
-        m_server->setHandler([&list](const HttpRequest &request) {
-            if (request.path.startsWith("/cancel/"))
+        int lag = 0;
+        m_server->setHandler([&list, &lag](const HttpRequest &request) {
+            if (request.path.startsWith("/cancel/")) {
                 list = R"({"tasks":[{"id":"t 1/2","title":"Timer","status":"cancelled",
                                      "outcome":"Stopped"}]})";
-            return request.path == "/tasks" ? HttpReply{200, list} : HttpReply{409, "{}"};
+                lag = 0;
+            }
+            return request.path == "/tasks" ? HttpReply{200, list, lag} : HttpReply{409, "{}"};
         });
         useDaemon(m_server->port());
         settings().pollInterval = 50ms;
@@ -237,8 +240,18 @@ private Q_SLOTS:
         slow.pollInterval = 1h;
         agent().setAskSettings(slow);
         QTRY_VERIFY(agentlink::network().findChildren<QNetworkReply *>().isEmpty());
+        // A list asked for before the click lands after the click's own: too
+        // old to show, it must not bring the stop button back.
+        lag = 1000;
+        const qsizetype asked = m_server->count("/tasks");
+        agent().refreshTasks();
+        QTRY_COMPARE(m_server->count("/tasks"), asked + 1);
         QTest::mouseRelease(stop, Qt::LeftButton);
         QTRY_COMPARE(shown(), (Results{{u"Timer"_s, u"Stopped"_s}}));
+        QTRY_VERIFY(agentlink::network().findChildren<QNetworkReply *>().isEmpty());
+        QThreadPool::globalInstance()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(shown(), (Results{{u"Timer"_s, u"Stopped"_s}}));
         QCOMPARE(m_server->count("/cancel/t%201%2F2"), 1);
         QVERIFY(!m_palette->pinned() && field()->hasFocus());
 

@@ -1,3 +1,4 @@
+#include "bridge/agentclient.h"
 #include "palette/palette.h"
 #include "tests/testkit/testmain.h"
 #include "tests/widgets/fakes.h"
@@ -5,12 +6,14 @@
 #include "voice/dictation.h"
 #include "voice/listener.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLineEdit>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTest>
+#include <QThread>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -106,6 +109,25 @@ private Q_SLOTS:
         ::close(m_savedStderr);
     }
 
+    // A panel that an answer brings back after a dismissal that came before
+    // its first paint, or before the start its paint queued, does not listen.
+    void onlyAPresentedPanelListens()
+    {
+        m_palette->present();
+        m_palette->dismiss();
+        Q_EMIT m_palette->agent().frontRequested();
+        QVERIFY(QTest::qWaitForWindowExposed(m_palette.get()));
+        m_palette->repaint();
+        QCoreApplication::processEvents();
+        QVERIFY(!dictation().hasListener());
+        m_palette->present();
+        m_palette->repaint();
+        m_palette->dismiss();
+        Q_EMIT m_palette->agent().frontRequested();
+        QCoreApplication::processEvents();
+        QVERIFY(!dictation().hasListener());
+    }
+
     // Without an interpreter a presentation only logs: the clean-up would slow
     // every summon. Switched off, voice stays off for the next launch.
     void lifeOfAListener()
@@ -152,6 +174,29 @@ private Q_SLOTS:
         QCOMPARE(logged(), (QStringList{u"dictation unavailable: no interpreter at "_s + python,
                                         u"dictation started"_s, u"dictation stopped"_s,
                                         u"dictation started"_s}));
+    }
+
+    // A flood of partials, read here in one go, shows at most one of them;
+    // the finals among it all show, in order.
+    void partialFlood()
+    {
+        QVERIFY(m_files->write(u"behaviour"_s, fakes::partialFlood));
+        QStringList texts;
+        const QObject scope;
+        connect(&dictation(), &Dictation::heard, &scope,
+                [&texts](const QString &text) { texts << text; });
+        present();
+        QVERIFY(dictation().hasListener());
+        QVERIFY(m_files->write(u"go"_s, {}));
+        // The event loop waits until the whole flood is in the pipe.
+        QDeadlineTimer deadline(10s);
+        while (!QFile::exists(m_files->path(u"flooded"_s)) && !deadline.hasExpired())
+            QThread::msleep(10);
+        QTRY_COMPARE(shownRows(), QStringList{u"two|press return to ask"_s});
+        QCOMPARE(m_palette->findChild<QLineEdit *>()->text(), u"two"_s);
+        QCOMPARE(texts.filter(QRegularExpression(u"^[a-z]+$"_s)),
+                 (QStringList{u"one"_s, u"two"_s}));
+        QVERIFY2(texts.size() <= 3, qPrintable(QString::number(texts.size())));
     }
 
     // Listeners that misbehave: no crash, no hang, nothing left running.
