@@ -1,11 +1,13 @@
 #include "app/controller.h"
 
 #include "app/localmonitor.h"
+#include "app/portal.h"
 #include "app/warmup.h"
 #include "palette/palette.h"
 #include "platform/hotkey.h"
 #include "platform/log.h"
 #include "platform/signaltrigger.h"
+#include "platform/wayland.h"
 #include "platform/x11keys.h"
 
 #include <QCoreApplication>
@@ -72,8 +74,31 @@ void Controller::registerHotKey()
     const QString name = hotKeyName();
     const int status = m_hotKey->grabSpace(modifierForName(name));
     log(u"hotkey "_s + name + u" status="_s + QString::number(status));
-    if (status != 0)
+    if (isWaylandSession())
+        return registerPortalShortcut(name, status);
+    if (m_hotKey->status() != 0)
+        log(u"no X server for the hot key; "_s + bindToggleAdvice());
+    else if (status != 0)
         log(u"the shortcut is already taken by another application"_s);
+}
+
+void Controller::registerPortalShortcut(const QString &name, int x11Status)
+{
+    if (x11Status == 0)
+        log(xwaylandHotKeyNote(name));
+    auto *portal = new ShortcutPortal(this);
+    connect(portal, &ShortcutPortal::activated, this, [this] {
+        log(u"hotkey activated through the desktop portal"_s);
+        toggle();
+    });
+    connect(portal, &ShortcutPortal::bound, this, [](const QString &trigger) {
+        log(u"hotkey bound through the desktop portal: "_s + trigger);
+    });
+    connect(portal, &ShortcutPortal::unavailable, this, [portal](const QString &reason) {
+        log(u"hotkey: no desktop portal shortcut ("_s + reason + u"); "_s + bindToggleAdvice());
+        portal->deleteLater();
+    });
+    portal->start(portalTrigger(modifierForName(name)));
 }
 
 void Controller::askForAccessibility()

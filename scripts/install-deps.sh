@@ -15,7 +15,8 @@ for arg in "$@"; do
     case "$arg" in
         --test) packages+=(xvfb openbox xclip flite espeak-ng desktop-file-utils at-spi2-core dbus-daemon
                            libglib2.0-bin gsettings-desktop-schemas pulseaudio pulseaudio-utils
-                           sway xwayland x11-xserver-utils libwayland-dev libxkbcommon-dev) ;;
+                           sway xwayland x11-xserver-utils libwayland-dev libxkbcommon-dev
+                           dbus-bin python3-dbus python3-gi) ;;
         --bench) packages+=(xvfb openbox libxcb-damage0-dev libxcb-xtest0-dev suckless-tools flite espeak-ng) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
     esac
