@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -17,6 +18,14 @@ QString xwaylandHotKeyNote(const QString &hotKeyName);
 
 // The hot key in the desktop portal's shortcut notation: "ALT+space".
 QString portalTrigger(std::uint32_t modifierFlag);
+
+// Whether Qt's Wayland platform plugin (qt6-wayland) is in one of these
+// plugin folders, as platforms/libqwayland-*.so.
+bool hasWaylandPlugin(const QStringList &pluginFolders);
+
+// Why the platform asked for through QT_QPA_PLATFORM cannot be had, where Qt
+// would abort without a word; empty when nothing is known to be missing.
+QString missingPlatformPlugin();
 
 // How to get a global hot key instead, for the log and the user.
 QString bindToggleAdvice();

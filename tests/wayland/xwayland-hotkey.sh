@@ -2,7 +2,8 @@
 # The X11 hot key under XWayland, with keys typed through the compositor:
 # two hot-key cycles from an X application, then typing that application must
 # receive (the keyboard is never left frozen); the keys typed right after a
-# summon land in the palette, none in the window behind.
+# summon land in the palette, none in the window behind; natively, the
+# palette floats above the tiles and takes the keyboard.
 #   xwayland-hotkey.sh PATH_TO_OSTREL   (run inside tests/wayland/sway-session.sh)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -41,4 +42,27 @@ keys +Alt_L space -Alt_L text:qz
 check "a quick Alt+Space maps the palette with the keyboard" wait_for 10 panel_focused
 check "the keys typed after it land in the field" wait_for 5 field_has qz
 check "none of them reached the viewer" test "$(viewer_got q)" -eq 0 -a "$(viewer_got z)" -eq 0
+stop_app
+
+# Natively, as a Wayland client: a window sway floats rather than tiles, at
+# the panel's size, with the keyboard.
+# "TYPE WIDTHxHEIGHT focused" for each of the palette's views in sway's tree.
+native_views() {
+    swaymsg -t get_tree -r | /usr/bin/python3 -c '
+import json, sys
+def walk(node):
+    if node.get("app_id") == "ostrel":
+        rect = node["rect"]
+        print(node["type"], "%dx%d" % (rect["width"], rect["height"]), "focused" if node["focused"] else "")
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))'
+}
+native_panel() { [ "$(native_views)" = "floating_con 680x114 focused" ]; }
+native_gone() { [ -z "$(native_views)" ]; }
+check "starts natively" start_app QT_QPA_PLATFORM=wayland
+"$ostrel" --toggle
+check "ostrel --toggle shows a floating 680x114 palette with the keyboard" wait_for 10 native_panel
+keys Escape
+check "which takes the Escape typed next and hides" wait_for 5 native_gone
 finish
