@@ -36,6 +36,8 @@ mkdir -m 777 "$session/out"
 cat > "$session/config" <<CONFIG
 xwayland force
 output HEADLESS-1 resolution 1280x800 position 0 0
+# A key held while the machine is slow must not repeat.
+input type:keyboard repeat_delay 60000
 default_border pixel 1
 exec sh -c 'xhost +si:localuser:$(id -un) && echo "\$DISPLAY" > $session/out/display.new && mv $session/out/display.new $session/out/display'
 CONFIG
