@@ -4,9 +4,9 @@
 # what is written to $WLKEYS (see wlkeys.c). Sway refuses to run as root, so
 # root runs it as nobody, in a session folder of its own; everything started
 # here ends with the command, whatever its outcome.
-#   tests/wayland/sway-session.sh PATH_TO_WLKEYS command [args...]
+#   tests/wayland/sway-session.sh PATH_TO_WLKEYS|- command [args...]
 # The command sees WAYLAND_DISPLAY (a full path), DISPLAY (XWayland's),
-# SWAYSOCK and WLKEYS.
+# SWAYSOCK and, unless the key sender is "-", WLKEYS.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/lib.sh"
@@ -54,12 +54,14 @@ x_ready() { xprop -root >/dev/null 2>&1; }
 wait_for 20 x_ready ||
     { echo "sway-session: XWayland did not start on $DISPLAY" >&2; tail -20 "$session/sway.log" >&2; exit 1; }
 
-export WLKEYS=$session/keys
-mkfifo "$WLKEYS"
-"$wlkeys" < "$WLKEYS" > "$session/wlkeys.out" &
-pids+=($!)
-# Held open so that the key sender reads until the session ends.
-exec 4> "$WLKEYS"
-wait_for 10 grep -q ready "$session/wlkeys.out" ||
-    { echo "sway-session: the virtual keyboard did not start" >&2; exit 1; }
+if [ "$wlkeys" != - ]; then
+    export WLKEYS=$session/keys
+    mkfifo "$WLKEYS"
+    "$wlkeys" < "$WLKEYS" > "$session/wlkeys.out" &
+    pids+=($!)
+    # Held open so that the key sender reads until the session ends.
+    exec 4> "$WLKEYS"
+    wait_for 10 grep -q ready "$session/wlkeys.out" ||
+        { echo "sway-session: the virtual keyboard did not start" >&2; exit 1; }
+fi
 "$@"
