@@ -1,12 +1,14 @@
 #include "app/controller.h"
 
 #include "app/localmonitor.h"
+#include "app/portal.h"
 #include "app/warmup.h"
 #include "palette/palette.h"
 #include "platform/desktopnotice.h"
 #include "platform/hotkey.h"
 #include "platform/log.h"
 #include "platform/signaltrigger.h"
+#include "platform/wayland.h"
 #include "platform/x11keys.h"
 
 #include <QCoreApplication>
@@ -72,7 +74,11 @@ void Controller::registerHotKey()
     const std::uint32_t modifier = modifierForName(name);
     const int status = m_hotKey->grabSpace(modifier);
     log(u"hotkey "_s + name + u" status="_s + QString::number(status));
-    if (status != 0)
+    if (isWaylandSession())
+        return registerPortalShortcut(name, status);
+    if (m_hotKey->status() != 0)
+        log(u"no X server for the hot key; "_s + bindToggleAdvice());
+    else if (status != 0)
         log(u"the shortcut is already taken by another application"_s);
     if (status != X11Keys::heldByAnotherClient)
         return;
@@ -86,6 +92,25 @@ void Controller::registerHotKey()
                       u" to it. To summon Ostrel, bind the command ostrel --toggle to a key of "
                       u"your desktop, or choose another combination with OSTREL_HOTKEY "
                       u"(command-space, control-space or shift-space)."_s);
+}
+
+void Controller::registerPortalShortcut(const QString &name, int x11Status)
+{
+    if (x11Status == 0)
+        log(xwaylandHotKeyNote(name));
+    auto *portal = new ShortcutPortal(this);
+    connect(portal, &ShortcutPortal::activated, this, [this] {
+        log(u"hotkey activated through the desktop portal"_s);
+        toggle();
+    });
+    connect(portal, &ShortcutPortal::bound, this, [](const QString &trigger) {
+        log(u"hotkey bound through the desktop portal: "_s + trigger);
+    });
+    connect(portal, &ShortcutPortal::unavailable, this, [portal](const QString &reason) {
+        log(u"hotkey: no desktop portal shortcut ("_s + reason + u"); "_s + bindToggleAdvice());
+        portal->deleteLater();
+    });
+    portal->start(portalTrigger(modifierForName(name)));
 }
 
 void Controller::askForAccessibility()

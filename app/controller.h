@@ -32,6 +32,7 @@ public:
 
 private:
     void registerHotKey();
+    void registerPortalShortcut(const QString &name, int x11Status);
     void askForAccessibility();
     void installEventMonitors();
     void installSignalTrigger();

@@ -1,6 +1,8 @@
 #include "app/commandline.h"
 #include "app/controller.h"
+#include "platform/log.h"
 #include "platform/signaltrigger.h"
+#include "platform/wayland.h"
 
 #include <QApplication>
 
@@ -26,6 +28,10 @@ int main(int argc, char *argv[])
     // Without an X server (or a Wayland one) the palette still runs on the
     // offscreen platform, so that SIGUSR1 and --toggle reach it and its log
     // tells what is missing, instead of Qt aborting.
+    if (const QString missing = ostrel::missingPlatformPlugin(); !missing.isEmpty()) {
+        ostrel::log(missing);
+        return 1;
+    }
     std::vector<char *> args(argv, argv + argc);
     char platformOption[] = "-platform";
     char platforms[] = "xcb;wayland;offscreen";

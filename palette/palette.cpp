@@ -167,7 +167,12 @@ void Palette::place()
     QScreen *screen = screenForPanel();
     if (!screen)
         return;
-    setGeometry(Layout::panelFrame(screen->availableGeometry(), int(m_results.size())));
+    const QRect frame = Layout::panelFrame(screen->availableGeometry(), int(m_results.size()));
+    // A Wayland compositor places windows itself, and floats (sway) or
+    // centres (GNOME Shell) one of a fixed size instead of tiling it.
+    if (QGuiApplication::platformName().startsWith(u"wayland"_s))
+        setFixedSize(frame.size());
+    setGeometry(frame);
 }
 
 void Palette::present()

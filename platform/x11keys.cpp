@@ -233,6 +233,10 @@ X11Keys::X11Keys()
     m_x->readKeyboard();
     m_x->setUpXkb();
     m_x->setUpXInput();
+    // The focus events of the root window tell when the hot key's grab ends,
+    // which is not always by a release we see (below).
+    const std::uint32_t rootEvents = XCB_EVENT_MASK_FOCUS_CHANGE;
+    xcb_change_window_attributes(m_x->c, m_x->root, XCB_CW_EVENT_MASK, &rootEvents);
 
     m_notifier =
         std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(m_x->c), QSocketNotifier::Read);
@@ -432,6 +436,15 @@ void X11Keys::handle(const void *raw)
         } else {
             step();
         }
+    } else if (type == XCB_FOCUS_IN || type == XCB_FOCUS_OUT) {
+        // The grab ended. XWayland ends it without a release when the
+        // compositor moves its keyboard focus (to the palette) while Space
+        // is down, and the release then goes to the focused window: the key
+        // is up for us all the same, or its next press would pass for a
+        // repeat and leave the keyboard frozen.
+        const auto *focus = static_cast<const xcb_focus_in_event_t *>(raw);
+        if (focus->mode == XCB_NOTIFY_MODE_UNGRAB && focus->event == m_x->root)
+            m_hotKeyDown = false;
     } else if (m_x->xkb && type == m_x->xkbEvent) {
         const auto *xkb = static_cast<const xcb_xkb_state_notify_event_t *>(raw);
         if (xkb->xkbType == XCB_XKB_STATE_NOTIFY)

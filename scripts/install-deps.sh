@@ -14,7 +14,9 @@ packages+=(python3 python3-venv python3-pocketsphinx pocketsphinx-en-us alsa-uti
 for arg in "$@"; do
     case "$arg" in
         --test) packages+=(xvfb openbox xclip flite espeak-ng desktop-file-utils at-spi2-core dbus-daemon dbus-bin
-                           libglib2.0-bin gsettings-desktop-schemas pulseaudio pulseaudio-utils) ;;
+                           libglib2.0-bin gsettings-desktop-schemas pulseaudio pulseaudio-utils
+                           sway xwayland x11-xserver-utils libwayland-dev libxkbcommon-dev
+                           python3-dbus python3-gi) ;;
         --bench) packages+=(xvfb openbox libxcb-damage0-dev libxcb-xtest0-dev suckless-tools flite espeak-ng) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
     esac

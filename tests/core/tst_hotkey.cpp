@@ -1,6 +1,10 @@
 #include "platform/hotkey.h"
+#include "platform/wayland.h"
 #include "tests/testkit/testmain.h"
 
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 using namespace Qt::StringLiterals;
@@ -67,6 +71,41 @@ private Q_SLOTS:
         qunsetenv(hotKeyVariable);
         QVERIFY(spaceMatches(flagsForQt(Qt::AltModifier), wantedModifier()));
         QVERIFY(!spaceMatches(flagsForQt(Qt::AltModifier | Qt::MetaModifier), wantedModifier()));
+    }
+
+    // Qt's Wayland plugin found, or its absence told instead of Qt aborting.
+    void waylandPlugin_data()
+    {
+        QTest::addColumn<QStringList>("files"); // in the second of two plugin folders
+        QTest::addColumn<bool>("found");
+        QTest::newRow("none") << QStringList{} << false;
+        QTest::newRow("only xcb") << QStringList{u"platforms/libqxcb.so"_s} << false;
+        QTest::newRow("wayland, not a platform")
+            << QStringList{u"wayland/libqwayland-generic.so"_s} << false;
+        QTest::newRow("wayland-egl") << QStringList{u"platforms/libqwayland-egl.so"_s} << true;
+    }
+    void waylandPlugin()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(bool, found);
+        QTemporaryDir first, second;
+        for (const QString &file : files) {
+            QVERIFY(QDir(second.path()).mkpath(file.section(u'/', 0, 0)));
+            QFile plugin(second.filePath(file));
+            QVERIFY(plugin.open(QIODevice::WriteOnly));
+        }
+        QCOMPARE(hasWaylandPlugin({first.path(), second.path()}), found);
+        // Asking for another platform, or for a list, never stops the start.
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        QVERIFY(missingPlatformPlugin().isEmpty());
+        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
+        QVERIFY(missingPlatformPlugin().isEmpty());
+        // Wayland alone, where there is none, is said before Qt aborts.
+        qputenv("QT_QPA_PLATFORM", "wayland");
+        qputenv("WAYLAND_DISPLAY", first.filePath(u"wayland-9"_s).toLocal8Bit());
+        QVERIFY(missingPlatformPlugin().contains(u"asks for Wayland, but"_s));
+        qunsetenv("WAYLAND_DISPLAY");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     }
 };
 

@@ -38,6 +38,8 @@ stop_app
 check "starts without any display" start_app -u DISPLAY -u WAYLAND_DISPLAY
 failed_steps() { messages | grep -E '^(handler|hotkey|accessibility) ' | tr '\n' ' ' | grep -qxE 'handler status=[1-9][0-9]* hotkey option-space status=-1 accessibility trusted=false '; }
 check "the hot key, its registration and the key monitor report their failure" failed_steps
+check "which is no X server, with the advice to bind ostrel --toggle" log_has 'no X server for the hot key; for a global hot key, bind the command "ostrel --toggle"'
+check "not a shortcut taken by another application" lacks log_has "already taken"
 kill -USR1 "$app"
 check "SIGUSR1 toggles without a display" wait_for 5 toggled false
 finish

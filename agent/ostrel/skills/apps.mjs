@@ -2,6 +2,7 @@
 // manager's client list. The palette's own panel is left out; listing the
 // thing the user is looking at would be noise.
 
+import { waylandApps } from '../wayland.mjs';
 import { answer, row, single } from '../answer.mjs';
 import { displayProblem, readRoot, parseIds, readWindows, isPanel, isDesktopOrDock } from '../x11.mjs';
 
@@ -14,6 +15,8 @@ export function isAppsRequest(sentence) {
 }
 
 export async function appsSkill(env) {
+  const wayland = await waylandApps(env);
+  if (wayland) return wayland;
   const noDisplay = displayProblem(env);
   if (noDisplay) return noDisplay.answer;
   const root = await readRoot(['_NET_CLIENT_LIST'], env);

@@ -3,6 +3,7 @@
 // activated through the window manager, on its own desktop. The palette's
 // own panel is never a candidate.
 
+import { waylandSwitch } from '../wayland.mjs';
 import { single } from '../answer.mjs';
 import { runProgram } from '../run.mjs';
 import { prepare, rank } from '../match.mjs';
@@ -60,6 +61,8 @@ export function pickWindow(target, windows, apps = []) {
 }
 
 export async function switchSkill(target, env) {
+  const wayland = await waylandSwitch(target, env);
+  if (wayland) return wayland;
   const noDisplay = displayProblem(env);
   if (noDisplay) return noDisplay.answer;
   const root = await readRoot(['_NET_CLIENT_LIST_STACKING', '_NET_CLIENT_LIST'], env);

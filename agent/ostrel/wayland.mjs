@@ -1,0 +1,95 @@
+// Windows of Wayland applications, where the compositor lets a client see
+// them. Sway answers through its IPC (swaymsg); other Wayland desktops keep
+// their window lists to themselves, so there only XWayland's windows can be
+// read, and the answer says so. Returns null on an X11 session, where the
+// X11 skills answer alone.
+
+import { answer, row, single } from './answer.mjs';
+import { runProgram } from './run.mjs';
+import { prepare, rank } from './match.mjs';
+import { PANEL_NAME } from './x11.mjs';
+
+const MAX_WINDOWS = 64;
+const TREE_BYTES = 4 * 1024 * 1024;
+
+export function isWaylandSession(env) {
+  return Boolean(env.WAYLAND_DISPLAY) || /^wayland$/i.test(env.XDG_SESSION_TYPE ?? '');
+}
+
+// The views of a sway tree, in tree order: tiled and floating windows of
+// every workspace, scratchpad included. Anything not shaped like a view is
+// skipped, whatever the tree holds.
+export function swayViews(tree) {
+  const views = [];
+  const walk = (node, depth) => {
+    if (!node || typeof node !== 'object' || depth > 64 || views.length >= MAX_WINDOWS) return;
+    const children = [...(Array.isArray(node.nodes) ? node.nodes : []), ...(Array.isArray(node.floating_nodes) ? node.floating_nodes : [])];
+    const appId = typeof node.app_id === 'string' ? node.app_id : '';
+    const props = node.window_properties && typeof node.window_properties === 'object' ? node.window_properties : {};
+    const xClass = typeof props.class === 'string' ? props.class : '';
+    const xInstance = typeof props.instance === 'string' ? props.instance : '';
+    const isView = (node.type === 'con' || node.type === 'floating_con') && children.length === 0 &&
+      Number.isSafeInteger(node.id) && (appId || xClass || Number.isSafeInteger(node.pid));
+    if (isView) {
+      const panel = [appId, xClass, xInstance].some((name) => name.toLowerCase() === PANEL_NAME);
+      if (!panel) views.push({ conId: node.id, title: typeof node.name === 'string' ? node.name : '', appId: appId || xClass, instance: xInstance, focused: node.focused === true });
+      return;
+    }
+    for (const child of children) walk(child, depth + 1);
+  };
+  walk(tree, 0);
+  return views;
+}
+
+async function sway(args, env) {
+  const r = await runProgram('swaymsg', args, { env, maxBytes: TREE_BYTES });
+  if (r.ok) return r;
+  if (r.reason === 'missing') return { ok: false, answer: single('swaymsg is not installed', 'install the sway package') };
+  if (r.reason === 'timeout') return { ok: false, answer: single('Sway did not answer', 'swaymsg timed out') };
+  if (r.reason === 'too-much-output') return { ok: false, answer: single('Too much window data', 'sway\'s window tree is larger than expected') };
+  const said = String(r.stderr || r.stdout || '').split('\n').find((l) => l.trim()) ?? `exit status ${r.code}`;
+  return { ok: false, answer: single("Can't reach sway", said) };
+}
+
+async function swayWindows(env) {
+  const r = await sway(['-t', 'get_tree', '-r'], env);
+  if (!r.ok) return r;
+  let tree;
+  try {
+    tree = JSON.parse(r.stdout);
+  } catch {
+    return { ok: false, answer: single("Can't read sway's windows", 'swaymsg printed no valid window tree') };
+  }
+  return { ok: true, views: swayViews(tree) };
+}
+
+// "What apps are open" on a Wayland session, or null where the X11 skill
+// answers as it always has.
+export async function waylandApps(env) {
+  if (!isWaylandSession(env)) return null;
+  if (!env.SWAYSOCK) return env.DISPLAY ? null : noWindowList();
+  const found = await swayWindows(env);
+  if (!found.ok) return found.answer;
+  if (found.views.length === 0) return single('No windows are open', 'nothing but the desktop');
+  return answer(found.views.map((v) => row(v.title || '(untitled)', v.appId || v.instance)));
+}
+
+// "Switch to X" on a Wayland session, or null as above.
+export async function waylandSwitch(target, env) {
+  if (!isWaylandSession(env)) return null;
+  if (!env.SWAYSOCK) return env.DISPLAY ? null : noWindowList();
+  const found = await swayWindows(env);
+  if (!found.ok) return found.answer;
+  if (found.views.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
+  const candidates = found.views.map((view) => ({ view, fields: prepare({ names: [view.title], ids: [view.appId, view.instance] }) }));
+  const { top } = rank(target, candidates);
+  if (top.length === 0) return single(`No window matches "${target}"`, `${found.views.length} other window${found.views.length === 1 ? '' : 's'} open`);
+  const { view } = top[0];
+  const focused = await sway([`[con_id=${view.conId}] focus`], env);
+  if (!focused.ok) return focused.answer;
+  return single(`Switched to ${view.title || view.appId || view.conId}`, view.appId || view.instance);
+}
+
+function noWindowList() {
+  return single("Can't see this desktop's windows", 'this Wayland desktop does not let applications list its windows');
+}
