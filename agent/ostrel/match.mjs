@@ -174,8 +174,17 @@ export function prepare({ names = [], ids = [], generic = [], keywords = [], con
 // never changed.
 const indexes = new WeakMap();
 
+// Besides the words, each whole field value (phrases: entry * 8 + its kind
+// of phrase) and the names sorted, for the bonus of a request that is a
+// whole field or the start of a name; and per entry what its score needs,
+// so that scoring a request that matches every entry never has to look at
+// the entries themselves.
+const PHRASE_KINDS = ['name', 'id', 'generic', 'concept', 'keyword'];
 export function newIndex() {
-  return { postings: new Map(), count: 0, words: null, byFirst: new Map(), bySecond: new Map(), byRun: new Map() };
+  return {
+    postings: new Map(), phrases: new Map(), count: 0, nameWords: [], settings: [],
+    words: null, names: null, byFirst: new Map(), bySecond: new Map(), byRun: new Map(),
+  };
 }
 
 // Adds one candidate's words; returns its number in the index. The words
@@ -190,7 +199,17 @@ export function addToIndex(index, fields) {
     if (list) list.push(base + kinds[w]);
     else postings.set(words[w], [base + kinds[w]]);
   }
-  return index.count - 1;
+  const entry = index.count - 1;
+  for (let k = 0; k < PHRASE_KINDS.length; k += 1) {
+    for (const value of fields[PHRASE_KINDS[k]]) {
+      const list = index.phrases.get(value);
+      if (list) list.push(entry * 8 + k);
+      else index.phrases.set(value, [entry * 8 + k]);
+    }
+  }
+  index.nameWords.push(fields.nameWords);
+  index.settings.push(fields.settings);
+  return entry;
 }
 
 function addBuckets(index, from, to) {
@@ -211,11 +230,30 @@ function addBuckets(index, from, to) {
   }
 }
 
+function sortWords(index) {
+  index.words = [...index.postings.keys()].sort();
+  const names = [];
+  for (const [value, list] of index.phrases) if (list.some((p) => p % 8 === 0)) names.push(value);
+  index.names = names.sort();
+}
+
+// The first place in sorted where text is or would be.
+function lowerBound(sorted, text) {
+  let lo = 0;
+  let hi = sorted.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (sorted[mid] < text) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
 // Makes the lookup tables once every candidate is in, in slices of sliceMs
 // with pause() awaited between them, so that a long list never holds up
 // other requests for long.
 export async function finishIndex(index, { sliceMs, pause }) {
-  index.words = [...index.postings.keys()].sort();
+  sortWords(index);
   const count = index.words.length;
   for (let from = 0; from < count;) {
     const sliceStart = performance.now();
@@ -241,7 +279,7 @@ function indexesOf(items) {
   if (indexes.has(items)) return indexes.get(items);
   const index = newIndex();
   for (const item of items) addToIndex(index, item.fields);
-  index.words = [...index.postings.keys()].sort();
+  sortWords(index);
   addBuckets(index, 0, index.words.length);
   const parts = [{ index, positions: null }];
   indexes.set(items, parts);
@@ -253,14 +291,7 @@ function indexesOf(items) {
 function candidatesFor(index, qw, numeric) {
   const { words } = index;
   const out = new Set();
-  let lo = 0;
-  let hi = words.length;
-  while (lo < hi) {
-    const mid = (lo + hi) >> 1;
-    if (words[mid] < qw) lo = mid + 1;
-    else hi = mid;
-  }
-  for (let i = lo; i < words.length && words[i].startsWith(qw); i += 1) out.add(words[i]);
+  for (let i = lowerBound(words, qw); i < words.length && words[i].startsWith(qw); i += 1) out.add(words[i]);
   if (numeric || qw.length < 3) return out;
   for (const word of index.byRun.get(qw.slice(0, 3)) ?? []) out.add(word);
   for (const list of [index.byFirst.get(qw[0]), index.bySecond.get(qw[1]), index.byFirst.get(qw[1])]) {
@@ -297,18 +328,49 @@ function how(query, word, numeric) {
   return d === 1 ? 'typo1' : 'typo2';
 }
 
-function phraseBonus(query, f) {
+// Bonus of each item the whole request is a field of, or the start of a
+// name of: the best of its phrases.
+const PHRASE_POINTS = [PHRASE.nameExact, PHRASE.idExact, PHRASE.generic, PHRASE.concept, PHRASE.keyword];
+function phraseBonuses(query, parts, count) {
   const { phrase, raw } = query;
-  let bonus = 0;
-  for (const name of f.name) {
-    if (name === phrase || name === raw) return PHRASE.nameExact;
-    if (name.startsWith(phrase)) bonus = PHRASE.namePrefix;
+  const bonus = new Uint8Array(count);
+  const give = (positions, entry, points) => {
+    const itemIndex = positions ? positions[entry] : entry;
+    if (itemIndex >= 0 && points > bonus[itemIndex]) bonus[itemIndex] = points;
+  };
+  for (const { index, positions } of parts) {
+    const { names } = index;
+    for (let i = lowerBound(names, phrase); i < names.length && names[i].startsWith(phrase); i += 1) {
+      for (const p of index.phrases.get(names[i])) if (p % 8 === 0) give(positions, Math.floor(p / 8), PHRASE.namePrefix);
+    }
+    for (const text of phrase === raw ? [phrase] : [phrase, raw]) {
+      for (const p of index.phrases.get(text) ?? []) {
+        const k = p % 8;
+        // The raw request counts only as a whole name or id.
+        if (text === phrase || k <= 1) give(positions, Math.floor(p / 8), PHRASE_POINTS[k]);
+      }
+    }
   }
-  if (f.id.includes(phrase) || f.id.includes(raw)) bonus = Math.max(bonus, PHRASE.idExact);
-  if (f.generic.includes(phrase)) bonus = Math.max(bonus, PHRASE.generic);
-  if (f.concept.includes(phrase)) bonus = Math.max(bonus, PHRASE.concept);
-  if (f.keyword.includes(phrase)) bonus = Math.max(bonus, PHRASE.keyword);
   return bonus;
+}
+
+// Per item: the words of its name, and whether it is a settings dialog.
+const traitLists = new WeakMap();
+function traitsOf(items, parts) {
+  if (traitLists.has(items)) return traitLists.get(items);
+  const nameWords = new Uint8Array(items.length);
+  const settings = new Uint8Array(items.length);
+  for (const { index, positions } of parts) {
+    for (let entry = 0; entry < index.count; entry += 1) {
+      const itemIndex = positions ? positions[entry] : entry;
+      if (itemIndex < 0) continue;
+      nameWords[itemIndex] = Math.min(255, index.nameWords[entry]);
+      settings[itemIndex] = index.settings[entry] ? 1 : 0;
+    }
+  }
+  const traits = { nameWords, settings };
+  traitLists.set(items, traits);
+  return traits;
 }
 
 // The best candidates (up to MAX_RANKED) ranked best first, each with its
@@ -356,6 +418,8 @@ export function rank(query, items) {
     }
   });
   const needed = n - Math.floor(n / 3);
+  const bonus = phraseBonuses(q, parts, items.length);
+  const traits = traitsOf(items, parts);
   // Scores of the candidates that matched enough words, NaN elsewhere.
   const scores = new Float64Array(items.length).fill(Number.NaN);
   const allSure = new Uint8Array(items.length);
@@ -381,11 +445,11 @@ export function rank(query, items) {
       if (kindBits[base + wi] & 1 && got === POINTS.name.exact) exactNameWords += 1;
     }
     if (matched < needed) continue;
-    const f = items[itemIndex].fields;
-    total += phraseBonus(q, f) - (n - matched) * MISSED_WORD;
+    total += bonus[itemIndex] - (n - matched) * MISSED_WORD;
     // Among names matched word for word, the one the request covers most.
-    if (f.nameWords) total += (2 * Math.min(exactNameWords, f.nameWords)) / f.nameWords;
-    if (f.settings && !q.settings) total *= HELPER_FACTOR;
+    const nameWords = traits.nameWords[itemIndex];
+    if (nameWords) total += (2 * Math.min(exactNameWords, nameWords)) / nameWords;
+    if (traits.settings[itemIndex] && !q.settings) total *= HELPER_FACTOR;
     scores[itemIndex] = total;
     allSure[itemIndex] = matched === n && everySure;
     passed.push(itemIndex);
