@@ -240,7 +240,7 @@ export async function findProgram(program, env) {
 
 // One entry from its text, or null with the reason it is not shown.
 // installed(program) says whether a TryExec program is there.
-export function parseEntry(text, { id, file, suffixes, desktops, installed, intern = null }) {
+export function parseEntry(text, { id, file, suffixes, desktops, installed }) {
   const keys = parseGroup(text, suffixes);
   const flag = (key) => keys.get(key)?.trim() === 'true';
   if (keys.get('Type')?.trim() !== 'Application') return { skip: 'not an application' };
@@ -275,7 +275,7 @@ export function parseEntry(text, { id, file, suffixes, desktops, installed, inte
     comments: [unescape(localised(keys, 'Comment', suffixes) ?? '')],
     command,
     settings,
-  }, intern);
+  });
   return {
     entry: {
       id: own(id),
@@ -324,10 +324,12 @@ async function readFolder(dir, names, prefix, scan) {
       scan.sliceStart = performance.now();
     }
     const id = prefix + name;
+    // dir is a joined path already and name has no slash.
+    const file = `${dir}/${name}`;
     let entry = null;
     try {
-      const text = readSmall(path.join(dir, name), scan.seenFiles);
-      if (text !== null) entry = parseEntry(text, { id, file: path.join(dir, name), ...scan.settings }).entry ?? null;
+      const text = readSmall(file, scan.seenFiles);
+      if (text !== null) entry = parseEntry(text, { id, file, ...scan.settings }).entry ?? null;
     } catch {
       // Unreadable or vanished: not shown.
     }
@@ -419,7 +421,7 @@ function markHelpers(apps) {
 export async function scanApplications(env, previous = null) {
   const roots = applicationDirs(env);
   const scan = {
-    settings: { suffixes: localeSuffixes(env), desktops: (env.XDG_CURRENT_DESKTOP ?? '').split(':').filter(Boolean), installed: installedChecker(env), intern: new Map() },
+    settings: { suffixes: localeSuffixes(env), desktops: (env.XDG_CURRENT_DESKTOP ?? '').split(':').filter(Boolean), installed: installedChecker(env) },
     dirs: [],
     before: new Map((previous?.dirs ?? []).map((d) => [d.dir, d])),
     seenDirs: new Set(),

@@ -98,44 +98,34 @@ const MISSED_WORD = 5;
 const MAX_RANKED = 20;
 const HELPER_FACTOR = 0.5;
 
-// Prepared fields of one candidate, normalized once when the list is built.
-// names: shown names (window titles too); ids: program, file or class
-// names, kept whole; generic, keywords, concepts (everyday words for what
-// the application is), comments. A settings dialog ranks below the
-// applications unless settings are asked for; an entry whose parent (the
-// command it adds options to) matches too ranks below that parent.
-//
-// intern, a Map shared by the candidates of one list, keeps one copy of
-// each word and field value: most of the words of a long list repeat.
 const seenWords = new Set();
 const NONE = Object.freeze([]);
-const shared = (intern, text) => {
-  if (!intern) return text;
-  const known = intern.get(text);
-  if (known !== undefined) return known;
-  intern.set(text, text);
-  return text;
-};
-function normalizedList(list, intern, extra = NONE) {
+function normalizedList(list, extra = NONE) {
   if (list.length === 0 && extra.length === 0) return NONE;
   const out = [];
   for (const value of list) {
     const v = normalize(value);
-    if (v && !out.includes(v)) out.push(shared(intern, v));
+    if (v && !out.includes(v)) out.push(v);
   }
   for (const v of extra) if (!out.includes(v)) out.push(v);
   // A pushed-to array keeps room for more; the copy is only as long as it is.
   return out.length ? out.slice() : NONE;
 }
 
-export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false, cover = true }, intern = null) {
+// Prepared fields of one candidate, normalized once when the list is built.
+// names: shown names (window titles too); ids: program, file or class
+// names, kept whole; generic, keywords, concepts (everyday words for what
+// the application is), comments. A settings dialog ranks below the
+// applications unless settings are asked for; an entry whose parent (the
+// command it adds options to) matches too ranks below that parent.
+export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false, cover = true }) {
   // normalize() makes new strings, so nothing here holds on to a file's text.
   // Comments are only looked at word by word, so only their words are kept.
   const fields = {
-    name: normalizedList(names, intern), id: normalizedList(ids, intern), generic: normalizedList(generic, intern),
-    keyword: normalizedList(keywords, intern), concept: normalizedList(concepts, intern, settings ? SETTINGS_WORDS : NONE),
+    name: normalizedList(names), id: normalizedList(ids), generic: normalizedList(generic),
+    keyword: normalizedList(keywords), concept: normalizedList(concepts, settings ? SETTINGS_WORDS : NONE),
   };
-  const comment = normalizedList(comments, null);
+  const comment = normalizedList(comments);
   // Each distinct word once per kind: words[i] found in a field of kinds[i].
   const words = [];
   const kinds = [];
@@ -146,7 +136,7 @@ export function prepare({ names = [], ids = [], generic = [], keywords = [], con
       for (const word of kind === 'id' ? [value] : splitWords(value)) {
         if (seenWords.has(word) || (kind === 'comment' && FILLER_OR_SHORT(word))) continue;
         seenWords.add(word);
-        words.push(shared(intern, word));
+        words.push(word);
         kinds.push(k);
       }
     }
