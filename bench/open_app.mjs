@@ -149,6 +149,7 @@ try {
   const scans = [];
   for (let i = 0; i < 3; i += 1) scans.push(await timeMs(() => scanApplications(env)));
   const rescans = [];
+  await applications(env);
   for (let i = 0; i < 5; i += 1) {
     const now = new Date(Date.now() + i * 1000);
     await utimes(path.join(root, 'sys', 'applications', 'group3'), now, now);
@@ -167,7 +168,7 @@ try {
   const p50 = [...warm].sort((a, b) => a - b)[Math.floor(warm.length / 2)];
   const coldBest = Math.min(cold.ms, ...scans.map((t) => t.ms));
   const coldCpu = Math.min(cold.cpuMs, ...scans.map((t) => t.cpuMs));
-  console.log(`open_app: ${apps.length} real applications, ${CORPUS.length} everyday queries; ${appCount} generated entries`);
+  console.log(`open_app: ${apps.length} real applications, ${CORPUS.length} everyday queries; ${appCount} generated entries; load average ${os.loadavg().map((l) => l.toFixed(1)).join(' ')}`);
   console.log(`  right application first, Ostrel:          ${right}/${CORPUS.length} (${((100 * right) / CORPUS.length).toFixed(0)} %)`);
   if (canRofi) {
     const rofiRight = theirs.filter((r) => r.ok).length;

@@ -397,11 +397,12 @@ async function scanRoot(root, scan) {
 // marked once the whole list is known.
 function markHelpers(apps) {
   const key = (argv) => argv.join('\u0000');
-  const commands = new Set(apps.map((app) => app.fields.command));
+  const mayBeHelper = ({ argv }) => argv.length > 1 && argv.at(-1).startsWith('-');
+  const commands = apps.some(mayBeHelper) ? new Set(apps.map((app) => app.fields.command)) : null;
   for (const app of apps) {
     const { argv } = app;
     let parent = '';
-    if (argv.length > 1 && argv.at(-1).startsWith('-')) {
+    if (commands && mayBeHelper(app)) {
       for (let end = argv.length - 1; end >= 1 && argv[end].startsWith('-'); end -= 1) {
         if (commands.has(key(argv.slice(0, end)))) {
           parent = key(argv.slice(0, end));

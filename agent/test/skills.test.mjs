@@ -200,6 +200,12 @@ describe('opening', () => {
     await rm(path.join(root, 'b', 'applications', 'firewall.desktop'));
     assert.deepEqual(await title('open fire'), ['Opened Firefox'], 'an entry removed since the last request');
     await nextRun();
+    // Only folder a changes: b's entries are taken over, and one of them is now hidden.
+    await writeFile(path.join(root, 'a', 'applications', 'calc.desktop'), entry('Name=Pocket Calc\nExec=recorder pocket'));
+    for (const [sentence, ran] of [['open calc', 'pocket'], ['open writer', 'writer'], ['open firefox', 'firefox']]) {
+      assert.deepEqual([...await title(sentence), (await nextRun()).args], [`Opened ${{ pocket: 'Pocket Calc', writer: 'LibreOffice Writer', firefox: 'Firefox' }[ran]}`, [ran]], sentence);
+    }
+    await rm(path.join(root, 'a', 'applications', 'calc.desktop'));
     assert.deepEqual(await unseen(), [], 'something else ran');
     await symlink(path.join(root, 'bin', 'recorder'), path.join(root, 'bin', 'x-terminal-emulator'));
     assert.deepEqual(await title('open console thing'), ['Opened Console Thing']);
