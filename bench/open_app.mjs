@@ -155,13 +155,15 @@ try {
     await utimes(path.join(root, 'sys', 'applications', 'group3'), now, now);
     rescans.push(await timeMs(() => answerSentence('open nebula viewer 421', { env })));
   }
-  const hard = [];
-  for (const sentence of HARD) {
-    await answerSentence(sentence, { env });
-    const times = [];
-    for (let i = 0; i < 5; i += 1) times.push(await timeMs(() => answerSentence(sentence, { env })));
-    hard.push([sentence, Math.min(...times.map((t) => t.ms)), Math.min(...times.map((t) => t.cpuMs))]);
+  // In turn, so that no request follows itself (the last ranking is kept).
+  const times = HARD.map(() => []);
+  for (let round = 0; round < 6; round += 1) {
+    for (const [i, sentence] of HARD.entries()) {
+      const t = await timeMs(() => answerSentence(sentence, { env }));
+      if (round > 0) times[i].push(t);
+    }
   }
+  const hard = HARD.map((sentence, i) => [sentence, Math.min(...times[i].map((t) => t.ms)), Math.min(...times[i].map((t) => t.cpuMs))]);
   const [worstSentence, worst, worstCpu] = hard.reduce((a, b) => (b[1] > a[1] ? b : a));
 
   const right = ours.filter((r) => r.ok).length;

@@ -364,13 +364,24 @@ function traitsOf(items, parts) {
 }
 
 // The best candidates (up to MAX_RANKED) ranked best first, each with its
-// score; equal scores keep the order of items. top holds all those sharing
-// the best score, in the order of items; sure says whether
+// score; equal scores keep the order of items. top holds those sharing the
+// best score (the first MAX_RANKED of them, in the order of items), tied
+// how many there are; sure says whether
 // the best one matched every word by name or id well enough to be opened
 // from a bare sentence.
+// The last answer is kept: "open X" asks the same of the same list twice
+// (is X a file, is it an application).
+let last = { query: null, items: null, result: null };
 export function rank(query, items) {
+  if (typeof query === 'string' && last.query === query && last.items === items) return last.result;
+  const result = rankAnew(query, items);
+  if (typeof query === 'string') last = { query, items, result };
+  return result;
+}
+
+function rankAnew(query, items) {
   const q = typeof query === 'string' ? queryOf(query) : query;
-  const none = { top: [], score: 0, ranked: [], sure: false };
+  const none = { top: [], tied: 0, score: 0, ranked: [], sure: false };
   if (q.words.length === 0 || items.length === 0) return none;
   const parts = indexesOf(items);
   const n = q.words.length;
@@ -467,9 +478,13 @@ export function rank(query, items) {
       at -= 1;
     }
   }
-  const top = passed.filter((i) => scores[i] === best).sort((a, b) => a - b);
+  // The leaders start with the best, first in the order of items.
+  const top = leaders.filter((i) => scores[i] === best);
+  let tied = 0;
+  for (const i of passed) if (scores[i] === best) tied += 1;
   return {
     top: top.map((i) => items[i]),
+    tied,
     score: best,
     ranked: leaders.map((i) => ({ item: items[i], score: scores[i], index: i, sure: allSure[i] === 1 })),
     sure: allSure[top[0]] === 1,

@@ -173,6 +173,7 @@ it('reads every entry of a tree no folder can break: loops, repeats, FIFOs, fold
     assert.match((await rows(sentence, tough))[0][0], typeof title === 'string' ? new RegExp(`^${title}$`) : title, sentence.slice(0, 30));
     if (ran) assert.deepEqual((await nextRun()).args, [ran], sentence);
   }
+  assert.deepEqual((await rows('open bulk', tough)).map(([t]) => t).slice(-2), ['Bulk App 1000', '… and 5194 more'], 'a tie of every entry');
   // The folder that could not be looked at is read once it can be.
   await rm(path.join(tree, 'self'));
   await plant(tree, { 'self/applications': { 'late.desktop': entry('Name=Late Comer\nExec=recorder late') } });
