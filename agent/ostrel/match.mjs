@@ -177,6 +177,16 @@ export function newIndex() {
   };
 }
 
+// Most words and phrases belong to one entry: their posting is kept as a
+// number, not as a list of one, which a long list has tens of thousands of.
+function addPosting(map, key, posting) {
+  const list = map.get(key);
+  if (list === undefined) map.set(key, posting);
+  else if (typeof list === 'number') map.set(key, [list, posting]);
+  else list.push(posting);
+}
+const postingsOf = (list) => (list === undefined ? NONE : typeof list === 'number' ? [list] : list);
+
 // Adds one candidate's words; returns its number in the index. The words
 // are not needed once indexed.
 export function addToIndex(index, fields) {
@@ -185,16 +195,12 @@ export function addToIndex(index, fields) {
   index.count += 1;
   const { words, kinds } = fields;
   for (let w = 0; w < words.length; w += 1) {
-    const list = postings.get(words[w]);
-    if (list) list.push(base + kinds[w]);
-    else postings.set(words[w], [base + kinds[w]]);
+    addPosting(postings, words[w], base + kinds[w]);
   }
   const entry = index.count - 1;
   for (let k = 0; k < PHRASE_KINDS.length; k += 1) {
     for (const value of fields[PHRASE_KINDS[k]]) {
-      const list = index.phrases.get(value);
-      if (list) list.push(entry * 8 + k);
-      else index.phrases.set(value, [entry * 8 + k]);
+      addPosting(index.phrases, value, entry * 8 + k);
     }
   }
   index.nameWords.push(fields.nameWords);
@@ -223,7 +229,7 @@ function addBuckets(index, from, to) {
 function sortWords(index) {
   index.words = [...index.postings.keys()].sort();
   const names = [];
-  for (const [value, list] of index.phrases) if (list.some((p) => p % 8 === 0)) names.push(value);
+  for (const [value, list] of index.phrases) if (postingsOf(list).some((p) => p % 8 === 0)) names.push(value);
   index.names = names.sort();
 }
 
@@ -331,10 +337,10 @@ function phraseBonuses(query, parts, count) {
   for (const { index, positions } of parts) {
     const { names } = index;
     for (let i = lowerBound(names, phrase); i < names.length && names[i].startsWith(phrase); i += 1) {
-      for (const p of index.phrases.get(names[i])) if (p % 8 === 0) give(positions, Math.floor(p / 8), PHRASE.namePrefix);
+      for (const p of postingsOf(index.phrases.get(names[i]))) if (p % 8 === 0) give(positions, Math.floor(p / 8), PHRASE.namePrefix);
     }
     for (const text of phrase === raw ? [phrase] : [phrase, raw]) {
-      for (const p of index.phrases.get(text) ?? []) {
+      for (const p of postingsOf(index.phrases.get(text))) {
         const k = p % 8;
         // The raw request counts only as a whole name or id.
         if (text === phrase || k <= 1) give(positions, Math.floor(p / 8), PHRASE_POINTS[k]);
@@ -402,7 +408,7 @@ function rankAnew(query, items) {
         // Sure: the whole or the start of a name or id word, or one typo in
         // a long word; bare sentences need that before they open anything.
         const sureMatch = whole || (kindOfMatch === 'typo1' && qw.length >= 5);
-        for (const posting of index.postings.get(word)) {
+        for (const posting of postingsOf(index.postings.get(word))) {
           const entry = Math.floor(posting / KINDS.length);
           const itemIndex = positions ? positions[entry] : entry;
           if (itemIndex < 0) continue;
