@@ -149,25 +149,28 @@ try {
   const scans = [];
   for (let i = 0; i < 3; i += 1) scans.push(await timeMs(() => scanApplications(env)));
   const rescans = [];
+  await applications(env);
   for (let i = 0; i < 5; i += 1) {
     const now = new Date(Date.now() + i * 1000);
     await utimes(path.join(root, 'sys', 'applications', 'group3'), now, now);
     rescans.push(await timeMs(() => answerSentence('open nebula viewer 421', { env })));
   }
-  const hard = [];
-  for (const sentence of HARD) {
-    await answerSentence(sentence, { env });
-    const times = [];
-    for (let i = 0; i < 5; i += 1) times.push(await timeMs(() => answerSentence(sentence, { env })));
-    hard.push([sentence, Math.min(...times.map((t) => t.ms)), Math.min(...times.map((t) => t.cpuMs))]);
+  // In turn, so that no request follows itself (the last ranking is kept).
+  const times = HARD.map(() => []);
+  for (let round = 0; round < 6; round += 1) {
+    for (const [i, sentence] of HARD.entries()) {
+      const t = await timeMs(() => answerSentence(sentence, { env }));
+      if (round > 0) times[i].push(t);
+    }
   }
+  const hard = HARD.map((sentence, i) => [sentence, Math.min(...times[i].map((t) => t.ms)), Math.min(...times[i].map((t) => t.cpuMs))]);
   const [worstSentence, worst, worstCpu] = hard.reduce((a, b) => (b[1] > a[1] ? b : a));
 
   const right = ours.filter((r) => r.ok).length;
   const p50 = [...warm].sort((a, b) => a - b)[Math.floor(warm.length / 2)];
   const coldBest = Math.min(cold.ms, ...scans.map((t) => t.ms));
   const coldCpu = Math.min(cold.cpuMs, ...scans.map((t) => t.cpuMs));
-  console.log(`open_app: ${apps.length} real applications, ${CORPUS.length} everyday queries; ${appCount} generated entries`);
+  console.log(`open_app: ${apps.length} real applications, ${CORPUS.length} everyday queries; ${appCount} generated entries; load average ${os.loadavg().map((l) => l.toFixed(1)).join(' ')}`);
   console.log(`  right application first, Ostrel:          ${right}/${CORPUS.length} (${((100 * right) / CORPUS.length).toFixed(0)} %)`);
   if (canRofi) {
     const rofiRight = theirs.filter((r) => r.ok).length;

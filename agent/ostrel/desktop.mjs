@@ -6,7 +6,7 @@
 import { readdir, stat, access, constants } from 'node:fs/promises';
 import { statSync, fstatSync, openSync, readSync, closeSync, accessSync, constants as fsConstants } from 'node:fs';
 import path from 'node:path';
-import { prepare, own, indexList } from './match.mjs';
+import { prepare, own, newIndex, addToIndex, finishIndex, useIndexes } from './match.mjs';
 
 const MAX_FILE_BYTES = 64 * 1024;
 const MAX_DEPTH = 8;
@@ -38,6 +38,7 @@ export function localeSuffixes(env) {
 
 // Escapes of string values: \s \n \t \r \\ (and \; inside lists).
 function unescape(value, { list = false } = {}) {
+  if (!value.includes('\\')) return value;
   return value.replace(/\\(.)/g, (whole, c) => {
     switch (c) {
       case 's': return ' ';
@@ -52,31 +53,58 @@ function unescape(value, { list = false } = {}) {
 }
 
 function splitList(raw) {
+  if (!raw) return [];
+  if (!raw.includes('\\')) {
+    const out = [];
+    for (const item of raw.split(';')) {
+      const trimmed = item.trim();
+      if (trimmed) out.push(trimmed);
+    }
+    return out;
+  }
   return raw.replace(/\\\\/g, '\u0001').replace(/\\;/g, '\u0000').split(';')
     .map((s) => unescape(s.replace(/\u0001/g, '\\\\')).replace(/\u0000/g, ';').trim())
     .filter(Boolean);
 }
 
-// The keys of the [Desktop Entry] group, localised ones as "Name[de]";
-// with suffixes given, only the localisations for those (the others are
-// most of a packaged file and would only be thrown away).
-const KEY = /^[A-Za-z0-9-]+(?:\[[^\]]+\])?$/;
-export function parseGroup(text, suffixes = null) {
+// The keys of the [Desktop Entry] group that entries are read for,
+// localised ones as "Name[de]" and only in the given locale suffixes: the
+// other localisations are most of a packaged file and are skipped before
+// anything is cut out of them.
+const WANTED = new Set(['Type', 'Hidden', 'NoDisplay', 'OnlyShowIn', 'NotShowIn', 'Name', 'Exec', 'TryExec', 'GenericName',
+  'Keywords', 'Path', 'Categories', 'MimeType', 'StartupWMClass', 'Comment', 'Terminal']);
+const LOCALISED = new Set(['Name', 'GenericName', 'Keywords', 'Comment']);
+const OPEN_BRACKET = 0x5b;
+const HASH = 0x23;
+const CR = 0x0d;
+export function parseGroup(text, suffixes = []) {
   const keys = new Map();
   let inEntry = false;
-  for (const line of text.split(/\r?\n/)) {
-    if (line.startsWith('[')) {
+  for (let pos = 0, next = 0; pos < text.length; pos = next) {
+    let end = text.indexOf('\n', pos);
+    if (end < 0) end = text.length;
+    next = end + 1;
+    if (end > pos && text.charCodeAt(end - 1) === CR) end -= 1;
+    const first = text.charCodeAt(pos);
+    if (first === OPEN_BRACKET) {
       if (inEntry) break;
-      inEntry = line.trimEnd() === '[Desktop Entry]';
+      inEntry = text.slice(pos, end).trimEnd() === '[Desktop Entry]';
       continue;
     }
-    if (!inEntry || line.startsWith('#')) continue;
-    const eq = line.indexOf('=');
-    if (eq < 1) continue;
-    const key = line.slice(0, eq).trimEnd();
-    const open = key.indexOf('[');
-    if (suffixes && open > 0 && !suffixes.includes(key.slice(open + 1, -1))) continue;
-    if (!keys.has(key) && KEY.test(key)) keys.set(key, line.slice(eq + 1).trimStart());
+    if (!inEntry || first === HASH) continue;
+    const eq = text.indexOf('=', pos);
+    if (eq <= pos || eq >= end) continue;
+    const open = text.indexOf('[', pos);
+    let key;
+    if (open > pos && open < eq) {
+      if (suffixes.length === 0) continue;
+      key = text.slice(pos, eq).trimEnd();
+      if (!key.endsWith(']') || !LOCALISED.has(key.slice(0, open - pos)) || !suffixes.includes(key.slice(open - pos + 1, -1))) continue;
+    } else {
+      key = text.slice(pos, eq).trimEnd();
+      if (!WANTED.has(key)) continue;
+    }
+    if (!keys.has(key)) keys.set(key, text.slice(eq + 1, end).trimStart());
   }
   return keys;
 }
@@ -238,14 +266,16 @@ export function parseEntry(text, { id, file, suffixes, desktops, installed }) {
   const wmClass = unescape(keys.get('StartupWMClass') ?? '').trim();
   const settings = categories.includes('Settings') || SETTINGS_NAME.test(name);
   const command = argv.join('\u0000');
-  const source = {
+  const fields = prepare({
     names: [name, plainName],
     ids: [idBase, idBase.split('.').pop(), program, wmClass],
     generic: [generic, unescape(keys.get('GenericName') ?? '')],
     keywords: [...keywords, ...splitList(keys.get('Keywords') ?? '')],
     concepts: conceptsOf(categories, mime),
     comments: [unescape(localised(keys, 'Comment', suffixes) ?? '')],
-  };
+    command,
+    settings,
+  });
   return {
     entry: {
       id: own(id),
@@ -258,57 +288,9 @@ export function parseEntry(text, { id, file, suffixes, desktops, installed }) {
       program: own(program),
       wmClass: own(wmClass.toLowerCase()),
       settings,
-      fields: prepare({ ...source, command, settings }),
-      // Kept only where the entry may turn out to be a helper, whose
-      // fields are made again once its parent is known.
-      source: argv.length > 1 && argv.at(-1).startsWith('-') ? source : null,
+      fields,
     },
   };
-}
-
-// Desktop files below one applications folder with their ids ("kde/foo.desktop"
-// is "kde-foo.desktop"), plus every folder seen (and a missing root) with
-// its stamp and listing, for the change check and the next scan. A folder
-// reached twice (a symlink loop, a link to a folder already read) is read
-// once, and so is a file; a folder that cannot be read is skipped, and read
-// again once it changes. A folder whose stamp is the one of the last scan
-// is not listed again.
-async function listDir(root, dirs, files, seen, before) {
-  async function walk(dir, prefix, depth) {
-    // Stamped before listing: a change made while the scan runs leaves a
-    // stale stamp, so the next request reads the folder again.
-    const sig = dirSignature(dir);
-    const record = { dir, sig, children: null };
-    dirs.push(record);
-    const self = await stat(dir).catch(() => null);
-    if (!self?.isDirectory() || seen.has(`${self.dev}:${self.ino}`)) return;
-    seen.add(`${self.dev}:${self.ino}`);
-    const old = before.get(dir);
-    const unchanged = old?.sig === sig && old.children;
-    if (unchanged) {
-      record.children = old.children;
-    } else {
-      let entries;
-      try {
-        entries = await readdir(dir, { withFileTypes: true });
-      } catch {
-        return;
-      }
-      record.children = [];
-      for (const e of entries.sort((a, b) => (a.name < b.name ? -1 : 1))) {
-        let isDir = e.isDirectory();
-        const isDesktop = e.name.endsWith('.desktop') && (e.isFile() || e.isSymbolicLink());
-        if (e.isSymbolicLink() && !isDesktop) isDir = Boolean((await stat(path.join(dir, e.name)).catch(() => null))?.isDirectory());
-        if (isDir || isDesktop) record.children.push({ name: e.name, isDir });
-      }
-    }
-    for (const { name, isDir } of record.children) {
-      const full = path.join(dir, name);
-      if (isDir && depth < MAX_DEPTH) await walk(full, `${prefix}${name}-`, depth + 1);
-      else if (!isDir) files.push({ id: prefix + name, file: full, reuse: Boolean(unchanged) });
-    }
-  }
-  await walk(root, '', 0);
 }
 
 // Read synchronously: a few hundred small files cost a few milliseconds
@@ -329,80 +311,139 @@ function readSmall(file, seenFiles) {
   }
 }
 
+const turn = () => new Promise((resolve) => setImmediate(resolve));
+
+// The desktop files of one folder, read and indexed: ids (of every file,
+// shown or not, for the ids it hides in later folders), the entries shown,
+// and their index. Kept while the folder's stamp stays the same.
+async function readFolder(dir, names, prefix, scan) {
+  const folder = { ids: [], entries: [], index: newIndex() };
+  for (const name of names) {
+    if (performance.now() - scan.sliceStart > SLICE_MS) {
+      await turn();
+      scan.sliceStart = performance.now();
+    }
+    const id = prefix + name;
+    // dir is a joined path already and name has no slash.
+    const file = `${dir}/${name}`;
+    let entry = null;
+    try {
+      const text = readSmall(file, scan.seenFiles);
+      if (text !== null) entry = parseEntry(text, { id, file, ...scan.settings }).entry ?? null;
+    } catch {
+      // Unreadable or vanished: not shown.
+    }
+    if (entry) {
+      addToIndex(folder.index, entry.fields);
+      entry.fields.words = null;
+      entry.fields.kinds = null;
+      folder.entries.push(entry);
+      folder.ids.push(entry.id);
+    } else {
+      folder.ids.push(id);
+    }
+  }
+  await finishIndex(folder.index, { sliceMs: SLICE_MS, pause: turn });
+  scan.sliceStart = performance.now();
+  return folder;
+}
+
+// Every folder below one applications folder, each with its stamp and
+// listing, for the change check and the next scan, and its desktop files
+// read ("kde/foo.desktop" is "kde-foo.desktop"). A folder reached twice (a
+// symlink loop, a link to a folder already read) is read once, and so is
+// a file; a folder that cannot be read is skipped, and read again once it
+// changes. A folder whose stamp is the one of the last scan is neither
+// listed nor read again.
+async function scanRoot(root, scan) {
+  async function walk(dir, prefix, depth) {
+    // Stamped before listing: a change made while the scan runs leaves a
+    // stale stamp, so the next request reads the folder again.
+    const sig = dirSignature(dir);
+    const record = { dir, sig, children: null, folder: null };
+    scan.dirs.push(record);
+    const self = await stat(dir).catch(() => null);
+    if (!self?.isDirectory() || scan.seenDirs.has(`${self.dev}:${self.ino}`)) return;
+    scan.seenDirs.add(`${self.dev}:${self.ino}`);
+    const old = scan.before.get(dir);
+    if (old?.sig === sig && old.children) {
+      record.children = old.children;
+      record.folder = old.folder;
+    } else {
+      let entries;
+      try {
+        entries = await readdir(dir, { withFileTypes: true });
+      } catch {
+        return;
+      }
+      record.children = { files: [], dirs: [] };
+      for (const e of entries.sort((a, b) => (a.name < b.name ? -1 : 1))) {
+        let isDir = e.isDirectory();
+        const isDesktop = e.name.endsWith('.desktop') && (e.isFile() || e.isSymbolicLink());
+        if (e.isSymbolicLink() && !isDesktop) isDir = Boolean((await stat(path.join(dir, e.name)).catch(() => null))?.isDirectory());
+        if (isDir) record.children.dirs.push(e.name);
+        else if (isDesktop) record.children.files.push(e.name);
+      }
+      record.folder = await readFolder(dir, record.children.files, prefix, scan);
+    }
+    if (depth >= MAX_DEPTH) return;
+    for (const name of record.children.dirs) await walk(path.join(dir, name), `${prefix}${name}-`, depth + 1);
+  }
+  await walk(root, '', 0);
+}
+
 // An entry running another's command with options added ("mousepad
-// --preferences" beside "mousepad %U") is that application's helper. The
-// matching fields are made here, once the whole list is known, and kept
-// while the entry and its parent stay the same.
+// --preferences" beside "mousepad %U") is that application's helper,
+// marked once the whole list is known.
 function markHelpers(apps) {
   const key = (argv) => argv.join('\u0000');
-  const commands = new Set(apps.map((app) => app.fields.command));
-  const parentOf = (argv) => {
-    for (let end = argv.length - 1; end >= 1 && argv[end].startsWith('-'); end -= 1) {
-      if (commands.has(key(argv.slice(0, end)))) return key(argv.slice(0, end));
-    }
-    return '';
-  };
+  const mayBeHelper = ({ argv }) => argv.length > 1 && argv.at(-1).startsWith('-');
+  const commands = apps.some(mayBeHelper) ? new Set(apps.map((app) => app.fields.command)) : null;
   for (const app of apps) {
-    if (!app.source) continue;
-    const parent = parentOf(app.argv);
-    if (app.fields.parent !== parent) app.fields = prepare({ ...app.source, command: key(app.argv), parent, settings: app.settings });
+    const { argv } = app;
+    let parent = '';
+    if (commands && mayBeHelper(app)) {
+      for (let end = argv.length - 1; end >= 1 && argv[end].startsWith('-'); end -= 1) {
+        if (commands.has(key(argv.slice(0, end)))) {
+          parent = key(argv.slice(0, end));
+          break;
+        }
+      }
+    }
+    app.fields.parent = parent;
   }
   return apps;
 }
 
-const turn = () => new Promise((resolve) => setImmediate(resolve));
-
 // Every shown application. An id found in an earlier folder hides the same
 // id in later ones, whether or not the earlier entry is itself shown.
 // previous: the result of the last scan with the same settings, whose
-// entries are taken over for the folders that did not change.
+// folders are taken over where they did not change.
 export async function scanApplications(env, previous = null) {
-  const suffixes = localeSuffixes(env);
-  const desktops = (env.XDG_CURRENT_DESKTOP ?? '').split(':').filter(Boolean);
-  const installed = installedChecker(env);
   const roots = applicationDirs(env);
-  const dirs = [];
-  const before = new Map((previous?.dirs ?? []).map((d) => [d.dir, d]));
-  const parsedBefore = previous?.parsed ?? new Map();
+  const scan = {
+    settings: { suffixes: localeSuffixes(env), desktops: (env.XDG_CURRENT_DESKTOP ?? '').split(':').filter(Boolean), installed: installedChecker(env) },
+    dirs: [],
+    before: new Map((previous?.dirs ?? []).map((d) => [d.dir, d])),
+    seenDirs: new Set(),
+    seenFiles: new Set(),
+    sliceStart: performance.now(),
+  };
+  for (const root of roots) await scanRoot(root, scan);
+  const apps = [];
+  const parts = [];
   const seen = new Set();
-  const seenDirs = new Set();
-  const seenFiles = new Set();
-  const pending = [];
-  for (const root of roots) {
-    const files = [];
-    await listDir(root, dirs, files, seenDirs, before);
-    for (const f of files) {
-      if (seen.has(f.id)) continue;
-      seen.add(f.id);
-      pending.push(f);
-    }
+  for (const { folder } of scan.dirs) {
+    if (!folder) continue;
+    const positions = new Int32Array(folder.entries.length);
+    folder.entries.forEach((entry, i) => {
+      positions[i] = seen.has(entry.id) ? -1 : apps.push(entry) - 1;
+    });
+    for (const id of folder.ids) seen.add(id);
+    parts.push({ index: folder.index, positions });
   }
-  // file -> entry or null, for the next scan.
-  const parsed = new Map();
-  const entries = [];
-  let sliceStart = performance.now();
-  for (const { id, file, reuse } of pending) {
-    if (performance.now() - sliceStart > SLICE_MS) {
-      await turn();
-      sliceStart = performance.now();
-    }
-    let entry = null;
-    if (reuse && parsedBefore.has(`${id}\u0000${file}`)) {
-      entry = parsedBefore.get(`${id}\u0000${file}`);
-    } else {
-      try {
-        const text = readSmall(file, seenFiles);
-        if (text !== null) entry = parseEntry(text, { id, file, suffixes, desktops, installed }).entry ?? null;
-      } catch {
-        // Unreadable or vanished: not shown.
-      }
-    }
-    parsed.set(`${id}\u0000${file}`, entry);
-    if (entry) entries.push(entry);
-  }
-  const apps = markHelpers(entries);
-  await indexList(apps, { sliceMs: SLICE_MS, pause: turn });
-  return { apps, roots, dirs, parsed };
+  useIndexes(apps, parts);
+  return { apps: markHelpers(apps), roots, dirs: scan.dirs };
 }
 
 // A folder that cannot even be looked at has a stamp too, so that it is

@@ -10,8 +10,10 @@
 // A copy that does not keep the text it was cut from alive: names are cut
 // out of whole desktop files, which the list must not hold on to. Slicing
 // a concatenation makes V8 copy the characters into a string of its own.
+// A string built up piece by piece is a chain of pieces until flattened:
+// the copy is flat.
 export function own(text) {
-  return text.length < 13 ? text : ` ${text}`.slice(1);
+  return ` ${text}`.slice(1);
 }
 
 export function normalize(text) {
@@ -88,11 +90,27 @@ const POINTS = {
   concept: { exact: 7, prefix: 5, inner: 0, typo1: 5, typo2: 3 },
   comment: { exact: 3, prefix: 0, inner: 0, typo1: 0, typo2: 0 },
 };
+// The same, by how the word matched, in the order of KINDS.
+const POINTS_BY_MATCH = Object.fromEntries(['exact', 'prefix', 'inner', 'typo1', 'typo2'].map((m) => [m, KINDS.map((kind) => POINTS[kind][m])]));
 // Bonus when the whole request is one field (or the start of a name).
 const PHRASE = { nameExact: 30, idExact: 25, namePrefix: 20, generic: 12, concept: 12, keyword: 6 };
 const MISSED_WORD = 5;
 const MAX_RANKED = 20;
 const HELPER_FACTOR = 0.5;
+
+const seenWords = new Set();
+const NONE = Object.freeze([]);
+function normalizedList(list, extra = NONE) {
+  if (list.length === 0 && extra.length === 0) return NONE;
+  const out = [];
+  for (const value of list) {
+    const v = normalize(value);
+    if (v && !out.includes(v)) out.push(v);
+  }
+  for (const v of extra) if (!out.includes(v)) out.push(v);
+  // A pushed-to array keeps room for more; the copy is only as long as it is.
+  return out.length ? out.slice() : NONE;
+}
 
 // Prepared fields of one candidate, normalized once when the list is built.
 // names: shown names (window titles too); ids: program, file or class
@@ -102,21 +120,22 @@ const HELPER_FACTOR = 0.5;
 // command it adds options to) matches too ranks below that parent.
 export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false, cover = true }) {
   // normalize() makes new strings, so nothing here holds on to a file's text.
-  const norm = (list) => [...new Set(list.map(normalize).filter(Boolean))];
+  // Comments are only looked at word by word, so only their words are kept.
   const fields = {
-    name: norm(names), id: norm(ids), generic: norm(generic), keyword: norm(keywords),
-    concept: norm(settings ? [...concepts, ...SETTINGS_WORDS] : concepts), comment: norm(comments),
+    name: normalizedList(names), id: normalizedList(ids), generic: normalizedList(generic),
+    keyword: normalizedList(keywords), concept: normalizedList(concepts, settings ? SETTINGS_WORDS : NONE),
   };
+  const comment = normalizedList(comments);
   // Each distinct word once per kind: words[i] found in a field of kinds[i].
   const words = [];
   const kinds = [];
   for (let k = 0; k < KINDS.length; k += 1) {
     const kind = KINDS[k];
-    const seen = new Set();
-    for (const value of fields[kind]) {
+    seenWords.clear();
+    for (const value of fields[kind] ?? comment) {
       for (const word of kind === 'id' ? [value] : splitWords(value)) {
-        if (seen.has(word) || (kind === 'comment' && FILLER_OR_SHORT(word))) continue;
-        seen.add(word);
+        if (seenWords.has(word) || (kind === 'comment' && FILLER_OR_SHORT(word))) continue;
+        seenWords.add(word);
         words.push(word);
         kinds.push(k);
       }
@@ -126,31 +145,67 @@ export function prepare({ names = [], ids = [], generic = [], keywords = [], con
   // windows, where equal matches go to the one used last).
   let nameWords = 0;
   for (let i = 0; cover && i < words.length && kinds[i] === 0; i += 1) nameWords += 1;
-  return { ...fields, words, kinds, nameWords, command, parent, settings };
+  fields.words = words;
+  fields.kinds = kinds;
+  fields.nameWords = nameWords;
+  fields.command = command;
+  fields.parent = parent;
+  fields.settings = settings;
+  return fields;
 }
 
-// Word -> postings, built once per list (lists are replaced, never
-// changed). indexList builds it in slices of sliceMs, awaiting pause()
-// between them, so that a long list never holds up other requests for long;
-// a list not indexed beforehand is indexed in one go when first ranked.
+// Word -> postings (entry * KINDS.length + kind), with the words sorted
+// (for the words a request word starts), by their first and by their
+// second letter (for typos), and by the three-letter runs in them (for
+// words a request word is inside of). A list is ranked through one or more
+// such indexes: the application list has one per folder, so that a folder
+// that changed is indexed again alone; each comes with the position in the
+// list of its entries (-1 for an entry not in it). Lists are replaced,
+// never changed.
 const indexes = new WeakMap();
 
-function addPostings(postings, items, from, to) {
-  for (let i = from; i < to; i += 1) {
-    const { words, kinds } = items[i].fields;
-    for (let w = 0; w < words.length; w += 1) {
-      const list = postings.get(words[w]);
-      if (list) list.push(i * KINDS.length + kinds[w]);
-      else postings.set(words[w], [i * KINDS.length + kinds[w]]);
-    }
-  }
+// Besides the words, each whole field value (phrases: entry * 8 + its kind
+// of phrase) and the names sorted, for the bonus of a request that is a
+// whole field or the start of a name; and per entry what its score needs,
+// so that scoring a request that matches every entry never has to look at
+// the entries themselves.
+const PHRASE_KINDS = ['name', 'id', 'generic', 'concept', 'keyword'];
+export function newIndex() {
+  return {
+    postings: new Map(), phrases: new Map(), count: 0, nameWords: [], settings: [],
+    words: null, names: null, byFirst: new Map(), bySecond: new Map(), byRun: new Map(),
+  };
 }
 
-// Besides the postings: the words sorted (for the words a request word
-// starts), by their first and by their second letter (for typos), and by
-// the three-letter runs in them (for words a request word is inside of).
-function newIndex(postings) {
-  return { postings, words: [...postings.keys()].sort(), byFirst: new Map(), bySecond: new Map(), byRun: new Map() };
+// Most words and phrases belong to one entry: their posting is kept as a
+// number, not as a list of one, which a long list has tens of thousands of.
+function addPosting(map, key, posting) {
+  const list = map.get(key);
+  if (list === undefined) map.set(key, posting);
+  else if (typeof list === 'number') map.set(key, [list, posting]);
+  else list.push(posting);
+}
+const postingsOf = (list) => (list === undefined ? NONE : typeof list === 'number' ? [list] : list);
+
+// Adds one candidate's words; returns its number in the index. The words
+// are not needed once indexed.
+export function addToIndex(index, fields) {
+  const { postings } = index;
+  const base = index.count * KINDS.length;
+  index.count += 1;
+  const { words, kinds } = fields;
+  for (let w = 0; w < words.length; w += 1) {
+    addPosting(postings, words[w], base + kinds[w]);
+  }
+  const entry = index.count - 1;
+  for (let k = 0; k < PHRASE_KINDS.length; k += 1) {
+    for (const value of fields[PHRASE_KINDS[k]]) {
+      addPosting(index.phrases, value, entry * 8 + k);
+    }
+  }
+  index.nameWords.push(fields.nameWords);
+  index.settings.push(fields.settings);
+  return entry;
 }
 
 function addBuckets(index, from, to) {
@@ -171,36 +226,60 @@ function addBuckets(index, from, to) {
   }
 }
 
-async function inSlices(count, work, { sliceMs, pause }) {
+function sortWords(index) {
+  index.words = [...index.postings.keys()].sort();
+  const names = [];
+  for (const [value, list] of index.phrases) if (postingsOf(list).some((p) => p % 8 === 0)) names.push(value);
+  index.names = names.sort();
+}
+
+// The first place in sorted where text is or would be.
+function lowerBound(sorted, text) {
+  let lo = 0;
+  let hi = sorted.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (sorted[mid] < text) lo = mid + 1;
+    else hi = mid;
+  }
+  return lo;
+}
+
+// Makes the lookup tables once every candidate is in, in slices of sliceMs
+// with pause() awaited between them, so that a long list never holds up
+// other requests for long.
+export async function finishIndex(index, { sliceMs, pause }) {
+  sortWords(index);
+  const count = index.words.length;
   for (let from = 0; from < count;) {
     const sliceStart = performance.now();
     let to = from;
     while (to < count && performance.now() - sliceStart < sliceMs) {
-      work(to, Math.min(count, to + 100));
+      addBuckets(index, to, Math.min(count, to + 100));
       to = Math.min(count, to + 100);
     }
     from = to;
     if (from < count) await pause();
   }
-}
-
-export async function indexList(items, slicing) {
-  const postings = new Map();
-  await inSlices(items.length, (from, to) => addPostings(postings, items, from, to), slicing);
-  const index = newIndex(postings);
-  await inSlices(index.words.length, (from, to) => addBuckets(index, from, to), slicing);
-  indexes.set(items, index);
   return index;
 }
 
-function indexOf(items) {
+// parts: [{ index, positions }], positions an Int32Array from the index's
+// entry numbers to places in items.
+export function useIndexes(items, parts) {
+  indexes.set(items, parts);
+}
+
+// A list not indexed beforehand is indexed in one go when first ranked.
+function indexesOf(items) {
   if (indexes.has(items)) return indexes.get(items);
-  const postings = new Map();
-  addPostings(postings, items, 0, items.length);
-  const index = newIndex(postings);
+  const index = newIndex();
+  for (const item of items) addToIndex(index, item.fields);
+  sortWords(index);
   addBuckets(index, 0, index.words.length);
-  indexes.set(items, index);
-  return index;
+  const parts = [{ index, positions: null }];
+  indexes.set(items, parts);
+  return parts;
 }
 
 // The words of the index that a request word may match at all: those it
@@ -208,14 +287,7 @@ function indexOf(items) {
 function candidatesFor(index, qw, numeric) {
   const { words } = index;
   const out = new Set();
-  let lo = 0;
-  let hi = words.length;
-  while (lo < hi) {
-    const mid = (lo + hi) >> 1;
-    if (words[mid] < qw) lo = mid + 1;
-    else hi = mid;
-  }
-  for (let i = lo; i < words.length && words[i].startsWith(qw); i += 1) out.add(words[i]);
+  for (let i = lowerBound(words, qw); i < words.length && words[i].startsWith(qw); i += 1) out.add(words[i]);
   if (numeric || qw.length < 3) return out;
   for (const word of index.byRun.get(qw.slice(0, 3)) ?? []) out.add(word);
   for (const list of [index.byFirst.get(qw[0]), index.bySecond.get(qw[1]), index.byFirst.get(qw[1])]) {
@@ -252,31 +324,72 @@ function how(query, word, numeric) {
   return d === 1 ? 'typo1' : 'typo2';
 }
 
-function phraseBonus(query, f) {
+// Bonus of each item the whole request is a field of, or the start of a
+// name of: the best of its phrases.
+const PHRASE_POINTS = [PHRASE.nameExact, PHRASE.idExact, PHRASE.generic, PHRASE.concept, PHRASE.keyword];
+function phraseBonuses(query, parts, count) {
   const { phrase, raw } = query;
-  let bonus = 0;
-  for (const name of f.name) {
-    if (name === phrase || name === raw) return PHRASE.nameExact;
-    if (name.startsWith(phrase)) bonus = PHRASE.namePrefix;
+  const bonus = new Uint8Array(count);
+  const give = (positions, entry, points) => {
+    const itemIndex = positions ? positions[entry] : entry;
+    if (itemIndex >= 0 && points > bonus[itemIndex]) bonus[itemIndex] = points;
+  };
+  for (const { index, positions } of parts) {
+    const { names } = index;
+    for (let i = lowerBound(names, phrase); i < names.length && names[i].startsWith(phrase); i += 1) {
+      for (const p of postingsOf(index.phrases.get(names[i]))) if (p % 8 === 0) give(positions, Math.floor(p / 8), PHRASE.namePrefix);
+    }
+    for (const text of phrase === raw ? [phrase] : [phrase, raw]) {
+      for (const p of postingsOf(index.phrases.get(text))) {
+        const k = p % 8;
+        // The raw request counts only as a whole name or id.
+        if (text === phrase || k <= 1) give(positions, Math.floor(p / 8), PHRASE_POINTS[k]);
+      }
+    }
   }
-  if (f.id.includes(phrase) || f.id.includes(raw)) bonus = Math.max(bonus, PHRASE.idExact);
-  if (f.generic.includes(phrase)) bonus = Math.max(bonus, PHRASE.generic);
-  if (f.concept.includes(phrase)) bonus = Math.max(bonus, PHRASE.concept);
-  if (f.keyword.includes(phrase)) bonus = Math.max(bonus, PHRASE.keyword);
   return bonus;
 }
 
+// Per item: the words of its name, and whether it is a settings dialog.
+const traitLists = new WeakMap();
+function traitsOf(items, parts) {
+  if (traitLists.has(items)) return traitLists.get(items);
+  const nameWords = new Uint8Array(items.length);
+  const settings = new Uint8Array(items.length);
+  for (const { index, positions } of parts) {
+    for (let entry = 0; entry < index.count; entry += 1) {
+      const itemIndex = positions ? positions[entry] : entry;
+      if (itemIndex < 0) continue;
+      nameWords[itemIndex] = Math.min(255, index.nameWords[entry]);
+      settings[itemIndex] = index.settings[entry] ? 1 : 0;
+    }
+  }
+  const traits = { nameWords, settings };
+  traitLists.set(items, traits);
+  return traits;
+}
+
 // The best candidates (up to MAX_RANKED) ranked best first, each with its
-// score; equal scores keep the order of items. top holds all those sharing
-// the best score, in the order of items; sure says whether
+// score; equal scores keep the order of items. top holds those sharing the
+// best score (the first MAX_RANKED of them, in the order of items), tied
+// how many there are; sure says whether
 // the best one matched every word by name or id well enough to be opened
 // from a bare sentence.
+// The last answer is kept: "open X" asks the same of the same list twice
+// (is X a file, is it an application).
+let last = { query: null, items: null, result: null };
 export function rank(query, items) {
+  if (typeof query === 'string' && last.query === query && last.items === items) return last.result;
+  const result = rankAnew(query, items);
+  if (typeof query === 'string') last = { query, items, result };
+  return result;
+}
+
+function rankAnew(query, items) {
   const q = typeof query === 'string' ? queryOf(query) : query;
-  const none = { top: [], score: 0, ranked: [], sure: false };
+  const none = { top: [], tied: 0, score: 0, ranked: [], sure: false };
   if (q.words.length === 0 || items.length === 0) return none;
-  const index = indexOf(items);
-  const { postings } = index;
+  const parts = indexesOf(items);
   const n = q.words.length;
   // Per item and word of the request: best points, kinds of field matched
   // whole or by their start (bits), and whether the match was sure.
@@ -286,28 +399,38 @@ export function rank(query, items) {
   const touched = [];
   q.words.forEach((qw, wi) => {
     const numeric = /\d/.test(qw);
-    for (const word of candidatesFor(index, qw, numeric)) {
-      const kindOfMatch = how(qw, word, numeric);
-      if (!kindOfMatch) continue;
-      const whole = kindOfMatch === 'exact' || kindOfMatch === 'prefix';
-      // Sure: the whole or the start of a name or id word, or one typo in
-      // a long word; bare sentences need that before they open anything.
-      const sureMatch = whole || (kindOfMatch === 'typo1' && qw.length >= 5);
-      for (const posting of postings.get(word)) {
-        const itemIndex = Math.floor(posting / KINDS.length);
-        const k = posting % KINDS.length;
-        const got = POINTS[KINDS[k]][kindOfMatch];
-        if (got === 0) continue;
-        const cell = itemIndex * n + wi;
-        if (points[cell] === 0) touched.push(itemIndex);
-        if (whole) kindBits[cell] |= 1 << k;
-        if (got > points[cell]) points[cell] = got;
-        if (sureMatch && k <= 1) sure[cell] = 1;
+    for (const { index, positions } of parts) {
+      for (const word of candidatesFor(index, qw, numeric)) {
+        const kindOfMatch = how(qw, word, numeric);
+        if (!kindOfMatch) continue;
+        const pointsByKind = POINTS_BY_MATCH[kindOfMatch];
+        const whole = kindOfMatch === 'exact' || kindOfMatch === 'prefix';
+        // Sure: the whole or the start of a name or id word, or one typo in
+        // a long word; bare sentences need that before they open anything.
+        const sureMatch = whole || (kindOfMatch === 'typo1' && qw.length >= 5);
+        for (const posting of postingsOf(index.postings.get(word))) {
+          const entry = Math.floor(posting / KINDS.length);
+          const itemIndex = positions ? positions[entry] : entry;
+          if (itemIndex < 0) continue;
+          const k = posting % KINDS.length;
+          const got = pointsByKind[k];
+          if (got === 0) continue;
+          const cell = itemIndex * n + wi;
+          if (points[cell] === 0) touched.push(itemIndex);
+          if (whole) kindBits[cell] |= 1 << k;
+          if (got > points[cell]) points[cell] = got;
+          if (sureMatch && k <= 1) sure[cell] = 1;
+        }
       }
     }
   });
   const needed = n - Math.floor(n / 3);
-  const ranked = [];
+  const bonus = phraseBonuses(q, parts, items.length);
+  const traits = traitsOf(items, parts);
+  // Scores of the candidates that matched enough words, NaN elsewhere.
+  const scores = new Float64Array(items.length).fill(Number.NaN);
+  const allSure = new Uint8Array(items.length);
+  const passed = [];
   const done = new Uint8Array(items.length);
   for (const itemIndex of touched) {
     if (done[itemIndex]) continue;
@@ -316,11 +439,11 @@ export function rank(query, items) {
     let matched = 0;
     let total = 0;
     let exactNameWords = 0;
-    let allSure = true;
+    let everySure = 1;
     for (let wi = 0; wi < n; wi += 1) {
       const got = points[base + wi];
       if (got > 0) matched += 1;
-      if (!sure[base + wi]) allSure = false;
+      if (!sure[base + wi]) everySure = 0;
       total += got;
       // A word found in several kinds of field is stronger evidence.
       let extra = -1;
@@ -329,43 +452,69 @@ export function rank(query, items) {
       if (kindBits[base + wi] & 1 && got === POINTS.name.exact) exactNameWords += 1;
     }
     if (matched < needed) continue;
-    const item = items[itemIndex];
-    const f = item.fields;
-    total += phraseBonus(q, f) - (n - matched) * MISSED_WORD;
+    total += bonus[itemIndex] - (n - matched) * MISSED_WORD;
     // Among names matched word for word, the one the request covers most.
-    if (f.nameWords) total += (2 * Math.min(exactNameWords, f.nameWords)) / f.nameWords;
-    if (f.settings && !q.settings) total *= HELPER_FACTOR;
-    ranked.push({ item, score: total, index: itemIndex, sure: matched === n && allSure });
+    const nameWords = traits.nameWords[itemIndex];
+    if (nameWords) total += (2 * Math.min(exactNameWords, nameWords)) / nameWords;
+    if (traits.settings[itemIndex] && !q.settings) total *= HELPER_FACTOR;
+    scores[itemIndex] = total;
+    allSure[itemIndex] = matched === n && everySure;
+    passed.push(itemIndex);
   }
-  if (ranked.length === 0) return none;
-  const helpers = ranked.filter((r) => r.item.fields.parent);
-  if (helpers.length) {
-    const matchedCommands = new Set(ranked.map((r) => r.item.fields.command).filter(Boolean));
-    for (const r of helpers) {
-      const f = r.item.fields;
-      if (matchedCommands.has(f.parent) && !(f.settings && q.settings)) r.score *= HELPER_FACTOR;
+  if (passed.length === 0) return none;
+  // A helper whose application matched too ranks below it.
+  for (const [helper, owners] of helpersOf(items)) {
+    if (Number.isNaN(scores[helper]) || !owners.some((o) => !Number.isNaN(scores[o]))) continue;
+    const f = items[helper].fields;
+    if (!(f.settings && q.settings)) scores[helper] *= HELPER_FACTOR;
+  }
+  // Only the leaders are put in order, by a partial pass: a word every
+  // entry has must not cost a sort of the whole list.
+  let best = -Infinity;
+  const leaders = [];
+  const ahead = (a, b) => scores[a] > scores[b] || (scores[a] === scores[b] && a < b);
+  for (const i of passed) {
+    if (scores[i] > best) best = scores[i];
+    if (leaders.length === MAX_RANKED && !ahead(i, leaders[MAX_RANKED - 1])) continue;
+    let at = Math.min(leaders.length, MAX_RANKED - 1);
+    leaders[at] = i;
+    while (at > 0 && ahead(i, leaders[at - 1])) {
+      leaders[at] = leaders[at - 1];
+      leaders[at - 1] = i;
+      at -= 1;
     }
   }
-  const best = ranked.reduce((m, r) => Math.max(m, r.score), -Infinity);
-  const top = ranked.filter((r) => r.score === best);
-  // Only the leaders are put in order: a word every entry has must not
-  // cost a sort of the whole list.
-  const floor = ranked.length <= MAX_RANKED ? -Infinity : kthScore(ranked, MAX_RANKED);
-  const leaders = ranked.filter((r) => r.score >= floor);
-  leaders.sort((a, b) => b.score - a.score || a.index - b.index);
-  return { top: top.map((r) => r.item), score: best, ranked: leaders.slice(0, MAX_RANKED), sure: top[0].sure };
+  // The leaders start with the best, first in the order of items.
+  const top = leaders.filter((i) => scores[i] === best);
+  let tied = 0;
+  for (const i of passed) if (scores[i] === best) tied += 1;
+  return {
+    top: top.map((i) => items[i]),
+    tied,
+    score: best,
+    ranked: leaders.map((i) => ({ item: items[i], score: scores[i], index: i, sure: allSure[i] === 1 })),
+    sure: allSure[top[0]] === 1,
+  };
 }
 
-// The k-th best score, by a partial pass.
-function kthScore(ranked, k) {
-  const best = [];
-  for (const { score } of ranked) {
-    if (best.length < k) best.push(score);
-    else if (score > best[k - 1]) best[k - 1] = score;
-    else continue;
-    best.sort((a, b) => b - a);
+// Entries that run another entry's command with options added, each with
+// the entries whose command that is; found once per list.
+const helperLists = new WeakMap();
+function helpersOf(items) {
+  if (helperLists.has(items)) return helperLists.get(items);
+  const parents = new Map();
+  for (const item of items) if (item.fields.parent) parents.set(item.fields.parent, []);
+  const helpers = [];
+  if (parents.size) {
+    items.forEach((item, i) => {
+      parents.get(item.fields.command)?.push(i);
+    });
+    items.forEach((item, i) => {
+      if (item.fields.parent) helpers.push([i, parents.get(item.fields.parent)]);
+    });
   }
-  return best[best.length - 1];
+  helperLists.set(items, helpers);
+  return helpers;
 }
 
 // The nearest name by whole-name edit distance, for "did you mean";

@@ -173,6 +173,7 @@ it('reads every entry of a tree no folder can break: loops, repeats, FIFOs, fold
     assert.match((await rows(sentence, tough))[0][0], typeof title === 'string' ? new RegExp(`^${title}$`) : title, sentence.slice(0, 30));
     if (ran) assert.deepEqual((await nextRun()).args, [ran], sentence);
   }
+  assert.deepEqual((await rows('open bulk', tough)).map(([t]) => t).slice(-2), ['Bulk App 1000', '… and 5194 more'], 'a tie of every entry');
   // The folder that could not be looked at is read once it can be.
   await rm(path.join(tree, 'self'));
   await plant(tree, { 'self/applications': { 'late.desktop': entry('Name=Late Comer\nExec=recorder late') } });
@@ -200,6 +201,12 @@ describe('opening', () => {
     await rm(path.join(root, 'b', 'applications', 'firewall.desktop'));
     assert.deepEqual(await title('open fire'), ['Opened Firefox'], 'an entry removed since the last request');
     await nextRun();
+    // Only folder a changes: b's entries are taken over, and one of them is now hidden.
+    await writeFile(path.join(root, 'a', 'applications', 'calc.desktop'), entry('Name=Pocket Calc\nExec=recorder pocket'));
+    for (const [sentence, ran] of [['open calc', 'pocket'], ['open writer', 'writer'], ['open firefox', 'firefox']]) {
+      assert.deepEqual([...await title(sentence), (await nextRun()).args], [`Opened ${{ pocket: 'Pocket Calc', writer: 'LibreOffice Writer', firefox: 'Firefox' }[ran]}`, [ran]], sentence);
+    }
+    await rm(path.join(root, 'a', 'applications', 'calc.desktop'));
     assert.deepEqual(await unseen(), [], 'something else ran');
     await symlink(path.join(root, 'bin', 'recorder'), path.join(root, 'bin', 'x-terminal-emulator'));
     assert.deepEqual(await title('open console thing'), ['Opened Console Thing']);

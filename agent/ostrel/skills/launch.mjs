@@ -106,11 +106,11 @@ function describeRoots(roots) {
 export async function launchSkill(target, env) {
   const { apps, roots } = await applications(env);
   if (apps.length === 0) return single('No applications found', `no desktop entries in ${describeRoots(roots)}`);
-  const { top } = rank(target, apps);
-  if (top.length === 1) return launch(top[0], env);
-  if (top.length > 1) {
+  const { top, tied } = rank(target, apps);
+  if (tied === 1) return launch(top[0], env);
+  if (tied > 1) {
     const shown = top.slice(0, MAX_TIES).map((app) => row(app.name, `more than one matches: ${app.generic || app.id}`));
-    if (top.length > MAX_TIES) shown.push(row(`… and ${top.length - MAX_TIES} more`, 'type more of the name'));
+    if (tied > MAX_TIES) shown.push(row(`… and ${tied - MAX_TIES} more`, 'type more of the name'));
     return answer(shown);
   }
   const near = closest(target, apps);
@@ -125,8 +125,8 @@ export async function launchSkill(target, env) {
 export async function bareLaunch(sentence, env) {
   if (sentence.length > 80) return null;
   const { apps } = await applications(env);
-  const { top, sure } = rank(sentence, apps);
-  if (top.length !== 1 || !sure) return null;
+  const { top, tied, sure } = rank(sentence, apps);
+  if (tied !== 1 || !sure) return null;
   const text = normalize(sentence);
   if (text.length < 4 && !top[0].fields.name.includes(text) && !top[0].fields.id.includes(text)) return null;
   return launch(top[0], env);
