@@ -17,14 +17,6 @@ using namespace Qt::StringLiterals;
 namespace ostrel {
 namespace {
 
-bool isPrivateDirectory(const QByteArray &path)
-{
-    struct stat st {};
-    // lstat: a symlink is not a directory, whatever it points at.
-    return ::lstat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
-}
-
 // Opens the pid file only if it is a regular file of ours; never follows a
 // symlink, never blocks on a FIFO planted there.
 int openPidFile(const QString &path, int flags)
@@ -68,19 +60,6 @@ bool isOurOstrel(pid_t pid)
 }
 
 } // namespace
-
-RuntimeDir runtimeDirectory()
-{
-    const QByteArray xdg = qgetenv("XDG_RUNTIME_DIR");
-    if (xdg.startsWith('/') && isPrivateDirectory(xdg))
-        return {QString::fromLocal8Bit(xdg), {}};
-    const QByteArray own = "/tmp/ostrel-" + QByteArray::number(::geteuid());
-    if (::mkdir(own.constData(), 0700) != 0 && errno != EEXIST)
-        return {{}, u"cannot create "_s + QString::fromLocal8Bit(own) + u": "_s + systemError()};
-    if (!isPrivateDirectory(own))
-        return {{}, QString::fromLocal8Bit(own) + u" is not a private directory of this user"_s};
-    return {QString::fromLocal8Bit(own), {}};
-}
 
 QString pidFilePath(const QString &runtimeDir) { return runtimeDir + u"/ostrel.pid"_s; }
 
