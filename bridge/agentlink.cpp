@@ -8,6 +8,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <memory>
@@ -28,6 +29,17 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
            error == QNetworkReply::ProtocolInvalidOperationError ||
            (error >= QNetworkReply::InternalServerError &&
             error <= QNetworkReply::UnknownServerError);
+}
+
+// "." and ".." (even percent-encoded) would be resolved away on the way
+// out: the stop button of task ".." would post to "/cancel" or "/".
+bool hasDotSegment(const QString &path)
+{
+    const QStringList segments = path.split(u'/');
+    return std::any_of(segments.cbegin(), segments.cend(), [](const QString &segment) {
+        const QString decoded = QUrl::fromPercentEncoding(segment.toLatin1());
+        return decoded == u"."_s || decoded == u".."_s;
+    });
 }
 
 // Says once why a port is passed over, and again only when that changes.
@@ -63,7 +75,7 @@ void send(const TarnBridge::DaemonEndpoint &endpoint, const QString &path, const
     // daemon that died may have been taken by anyone.
     const std::optional<QString> refusal = TarnBridge::portRefusal(endpoint.port);
     noteRefusal(endpoint.port, refusal);
-    if (refusal) {
+    if (refusal || hasDotSegment(path)) {
         QMetaObject::invokeMethod(
             QCoreApplication::instance(),
             [guard = QPointer(context), done = std::move(done)] {

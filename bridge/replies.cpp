@@ -104,10 +104,6 @@ QByteArray askBody(const QString &goal)
 
 QString cancelPath(const QString &taskId)
 {
-    // "." and ".." are left as they are by percent-encoding, and would then
-    // be taken as dot segments and resolved away.
-    if (taskId == u"."_s || taskId == u".."_s)
-        return u"/cancel/"_s + QString(u"%2E"_s).repeated(taskId.size());
     return u"/cancel/"_s + QString::fromLatin1(QUrl::toPercentEncoding(taskId));
 }
 
