@@ -11,14 +11,6 @@
 namespace ostrel {
 namespace {
 
-bool isPrivateDirectory(const std::string &path)
-{
-    struct stat st {};
-    // lstat: a symlink is not a directory, whatever it points at.
-    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
-}
-
 // Opens the pid file only if it is a regular file of ours; never follows a
 // symlink, never blocks on a FIFO planted there.
 int openPidFile(const std::string &path, int flags)
@@ -86,26 +78,6 @@ bool isOurOstrel(pid_t pid)
 }
 
 } // namespace
-
-RuntimeDir runtimeDirectory(const char *xdgRuntimeDir, const std::string &userRuntimeDir)
-{
-    if (xdgRuntimeDir && xdgRuntimeDir[0] == '/' && isPrivateDirectory(xdgRuntimeDir))
-        return {xdgRuntimeDir, {}};
-    if (isPrivateDirectory(userRuntimeDir))
-        return {userRuntimeDir, {}};
-    const std::string own = "/tmp/ostrel-" + std::to_string(::geteuid());
-    if (::mkdir(own.c_str(), 0700) != 0 && errno != EEXIST)
-        return {{}, "cannot create " + own + ": " + systemError()};
-    if (!isPrivateDirectory(own))
-        return {{}, own + " is not a private directory of this user"};
-    return {own, {}};
-}
-
-RuntimeDir runtimeDirectory()
-{
-    return runtimeDirectory(std::getenv("XDG_RUNTIME_DIR"),
-                            "/run/user/" + std::to_string(::geteuid()));
-}
 
 std::string pidFilePath(const std::string &runtimeDir) { return runtimeDir + "/ostrel.pid"; }
 

@@ -1,15 +1,20 @@
 #include "bridge/agentlink.h"
 
 #include "bridge/replies.h"
+#include "platform/log.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QTimer>
+#include <QUrl>
 
 #include <algorithm>
 #include <memory>
+#include <utility>
+
+using namespace Qt::StringLiterals;
 
 namespace ostrel::agentlink {
 namespace {
@@ -24,6 +29,28 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
            error == QNetworkReply::ProtocolInvalidOperationError ||
            (error >= QNetworkReply::InternalServerError &&
             error <= QNetworkReply::UnknownServerError);
+}
+
+// "." and ".." (even percent-encoded) would be resolved away on the way
+// out: the stop button of task ".." would post to "/cancel" or "/".
+bool hasDotSegment(const QString &path)
+{
+    const QStringList segments = path.split(u'/');
+    return std::any_of(segments.cbegin(), segments.cend(), [](const QString &segment) {
+        const QString decoded = QUrl::fromPercentEncoding(segment.toLatin1());
+        return decoded == u"."_s || decoded == u".."_s;
+    });
+}
+
+// Says once why a port is passed over, and again only when that changes.
+// Nobody listening is the ordinary end of a daemon and not worth a line.
+void noteRefusal(qint64 port, const std::optional<QString> &refusal)
+{
+    static QString last;
+    const QString verdict = refusal ? QString::number(port) + u' ' + *refusal : u"ours"_s;
+    if (std::exchange(last, verdict) == verdict || !refusal || *refusal == u"nobody listens"_s)
+        return;
+    log(u"daemon port="_s + QString::number(port) + u" not used: "_s + *refusal);
 }
 
 } // namespace
@@ -44,6 +71,21 @@ void send(const TarnBridge::DaemonEndpoint &endpoint, const QString &path, const
           const std::optional<QByteArray> &body, std::chrono::milliseconds timeout,
           QObject *context, std::function<void(const Reply &)> done)
 {
+    // The token and the goal go only to a daemon of this user: the port of a
+    // daemon that died may have been taken by anyone.
+    const std::optional<QString> refusal = TarnBridge::portRefusal(endpoint.port);
+    noteRefusal(endpoint.port, refusal);
+    if (refusal || hasDotSegment(path)) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [guard = QPointer(context), done = std::move(done)] {
+                if (guard)
+                    done(Reply{});
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+
     QNetworkRequest request = TarnBridge::request(endpoint, path);
     if (body)
         request.setHeader(QNetworkRequest::ContentTypeHeader,

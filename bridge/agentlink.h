@@ -29,8 +29,10 @@ struct Reply {
 };
 
 // Sends one request to the daemon and reads at most replies::cap bytes of
-// the reply. `done` runs once on the main thread, unless `context` is gone
-// by then. `timeout` bounds the whole exchange, not only silences.
+// the reply. Nothing is sent, and no reply arrives, when the port is not
+// held by this user (TarnBridge::portRefusal) or when the path holds a dot
+// segment, which would send it elsewhere. `done` runs once on the main thread, unless `context` is
+// gone by then. `timeout` bounds the whole exchange, not only silences.
 void send(const TarnBridge::DaemonEndpoint &endpoint, const QString &path, const QByteArray &verb,
           const std::optional<QByteArray> &body, std::chrono::milliseconds timeout,
           QObject *context, std::function<void(const Reply &)> done);

@@ -1,11 +1,15 @@
 #include "bridge/replies.h"
 
+#include "platform/peertext.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QStringDecoder>
 #include <QTextBoundaryFinder>
 #include <QUrl>
+
+#include <algorithm>
 
 using namespace Qt::StringLiterals;
 
@@ -72,27 +76,12 @@ QString decodeStrictly(QByteArrayView bytes)
     return decoder.hasError() ? QString() : text;
 }
 
-// Rows are one line: line breaks and other control characters inside the
-// text become single spaces.
-QString flattened(const QString &text)
+// Past maxRows, the rest of a list is one dim row saying how many there are;
+// it is busy when any of them is.
+void summarise(Results &rows, qsizetype total, bool anyBusy)
 {
-    QString flat;
-    flat.reserve(text.size());
-    bool inRun = false;
-    for (QChar c : text) {
-        const bool control = c.category() == QChar::Other_Control ||
-                             c.category() == QChar::Separator_Line ||
-                             c.category() == QChar::Separator_Paragraph;
-        if (control) {
-            if (!inRun)
-                flat += u' ';
-            inRun = true;
-        } else {
-            flat += c;
-            inRun = false;
-        }
-    }
-    return flat;
+    if (total > maxRows)
+        rows.append(Result{u"and %1 more"_s.arg(total - maxRows), QString(), true, anyBusy});
 }
 
 } // namespace
@@ -137,13 +126,15 @@ Answer parseAnswer(const QByteArray &bytes, const QString &goal, bool truncated)
         if (const auto document = parseObject(bytes)) {
             if (const auto lines = arrayOfObjects(document->value(u"lines"_s))) {
                 Answer answer{true, document->value(u"keepOpen"_s).toBool(false), {}};
-                answer.rows.reserve(lines->size());
-                for (const QJsonValue &line : *lines) {
-                    const QJsonObject object = line.toObject();
-                    answer.rows.append(
-                        Result{stringOr(object, u"title"_s), stringOr(object, u"subtitle"_s), false,
-                               answer.keepOpen, optionalString(object, u"taskId"_s)});
+                answer.rows.reserve(std::min(lines->size(), maxRows) + 1);
+                for (qsizetype i = 0; i < std::min(lines->size(), maxRows); ++i) {
+                    const QJsonObject object = lines->at(i).toObject();
+                    answer.rows.append(Result{oneLine(stringOr(object, u"title"_s)),
+                                              oneLine(stringOr(object, u"subtitle"_s)), false,
+                                              answer.keepOpen,
+                                              optionalString(object, u"taskId"_s)});
                 }
+                summarise(answer.rows, lines->size(), answer.keepOpen);
                 return answer;
             }
         }
@@ -151,7 +142,7 @@ Answer parseAnswer(const QByteArray &bytes, const QString &goal, bool truncated)
     const QString text =
         decodeStrictly(truncated ? withoutPartialTail(bytes) : QByteArrayView(bytes)).trimmed();
     const QString shown = text.isEmpty() ? u"no reply from tarn-use"_s
-                                         : flattened(leadingCharacters(text, shownCharacters));
+                                         : oneLine(leadingCharacters(text, shownCharacters));
     return Answer{false, false, {Result{goal, shown}}};
 }
 
@@ -164,15 +155,21 @@ std::optional<Results> parseTaskList(const QByteArray &bytes)
     if (!tasks)
         return std::nullopt;
     Results rows;
-    rows.reserve(tasks->size());
-    for (const QJsonValue &element : *tasks) {
-        const QJsonObject task = element.toObject();
+    rows.reserve(std::min(tasks->size(), maxRows) + 1);
+    bool hiddenRunning = false;
+    for (qsizetype i = 0; i < tasks->size(); ++i) {
+        const QJsonObject task = tasks->at(i).toObject();
         const QString status = stringOr(task, u"status"_s, u"running"_s);
         const bool running = status == u"running"_s;
-        rows.append(Result{stringOr(task, u"title"_s),
-                           running ? QString() : stringOr(task, u"outcome"_s, status), false,
-                           running, running ? optionalString(task, u"id"_s) : std::nullopt});
+        if (i >= maxRows) {
+            hiddenRunning = hiddenRunning || running;
+            continue;
+        }
+        rows.append(Result{oneLine(stringOr(task, u"title"_s)),
+                           running ? QString() : oneLine(stringOr(task, u"outcome"_s, status)),
+                           false, running, running ? optionalString(task, u"id"_s) : std::nullopt});
     }
+    summarise(rows, tasks->size(), hiddenRunning);
     return rows;
 }
 

@@ -12,6 +12,9 @@ namespace ostrel::replies {
 // Replies and script output past this are cut: an answer is a few rows, and
 // a runaway writer must not grow the process.
 inline constexpr qsizetype cap = 4 * 1024 * 1024;
+// Rows kept of an answer or a task list; the rest are counted in one last
+// row, "and N more".
+inline constexpr qsizetype maxRows = 1000;
 // How much of an unstructured reply is shown, in user-perceived characters.
 inline constexpr int shownCharacters = 120;
 
@@ -27,6 +30,9 @@ QString cancelPath(const QString &taskId);
 
 // The first `count` grapheme clusters of `text`.
 QString leadingCharacters(const QString &text, int count);
+
+// Text in rows is one line without bidirectional controls (oneLine): the
+// agent is another program and its text is not trusted to be drawn as is.
 
 // What an answer becomes. A structured answer replaces the answer rows and
 // sets `keepOpen`; anything else is one message row under the goal.

@@ -1,7 +1,6 @@
 #include "bridge/replyscript.h"
 
 #include "bridge/replies.h"
-#include "platform/childprocess.h"
 
 #include <QCoreApplication>
 
@@ -14,14 +13,25 @@ ReplyScript::ReplyScript(QObject *parent)
 {
     m_process.setInputChannelMode(QProcess::ForwardedInputChannel);
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    endWithParent(m_process);
+    prepareChild(m_process);
+    m_deadline.setSingleShot(true);
+    m_deadline.setInterval(defaultDeadline);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        m_timedOut = true;
+        m_group.end(this, defaultGrace);
+    });
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &ReplyScript::readOutput);
     connect(&m_process, &QProcess::finished, this, [this] {
+        m_deadline.stop();
         readOutput();
-        if (m_stopped)
+        if (m_stopped) {
+            // Whatever the script left in its group goes first.
+            m_group.kill();
             deleteLater();
-        else
-            Q_EMIT finished(m_output, m_truncated);
+            return;
+        }
+        m_group.release();
+        Q_EMIT finished(m_output, m_truncated);
     });
     // The event loop ends before the objects that own scripts are destroyed.
     connect(QCoreApplication::instance(), &QCoreApplication::aboutToQuit, this,
@@ -32,7 +42,7 @@ ReplyScript::~ReplyScript()
 {
     m_stopped = true;
     if (running()) {
-        m_process.kill();
+        m_group.end(this, std::chrono::milliseconds(0));
         m_process.waitForFinished(1000);
     }
 }
@@ -43,21 +53,23 @@ bool ReplyScript::start(const QString &program, const QString &repository, const
     m_process.setProgram(program);
     m_process.setArguments({repository + u"/ostrel/respond.mjs"_s, goal});
     m_process.setWorkingDirectory(repository);
-    return startChild(m_process, QIODevice::ReadOnly, error);
+    if (!startChild(m_process, QIODevice::ReadOnly, error))
+        return false;
+    m_group.adopt(m_process.processId());
+    m_deadline.start();
+    return true;
 }
 
 void ReplyScript::stop(std::chrono::milliseconds grace)
 {
     m_stopped = true;
+    m_deadline.stop();
     if (!running()) {
+        m_group.kill();
         deleteLater();
         return;
     }
-    if (grace.count() == 0) {
-        m_process.kill();
-        return;
-    }
-    terminateWithGrace(m_process, this, grace);
+    m_group.end(this, grace);
 }
 
 void ReplyScript::readOutput()
@@ -70,7 +82,7 @@ void ReplyScript::readOutput()
     if (chunk.size() > room) {
         m_truncated = true;
         // Enough to show; a writer that never stops must not keep us busy.
-        m_process.terminate();
+        m_group.end(this, defaultGrace);
     }
 }
 

@@ -1,6 +1,7 @@
 #include "bridge/tarnbridge.h"
 
 #include "platform/childprocess.h"
+#include "platform/listeningsocket.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -12,6 +13,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 
@@ -88,12 +92,47 @@ QString daemonFilePath(const QString &home) { return home + u"/.ostrel/daemon.js
 
 std::optional<DaemonEndpoint> daemon()
 {
-    QFile file(daemonFilePath(QDir::homePath()));
-    if (!file.open(QIODevice::ReadOnly))
+    const std::optional<QByteArray> bytes = readDaemonFile(daemonFilePath(QDir::homePath()));
+    return bytes ? parseDaemonFile(*bytes) : std::nullopt;
+}
+
+std::optional<QByteArray> readDaemonFile(const QString &path)
+{
+    // Read on the main thread: a FIFO or device planted there must not block
+    // the open or the read, and a symlink is not followed.
+    const int fd = ::open(QFile::encodeName(path).constData(),
+                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
         return std::nullopt;
+    struct stat st {};
+    std::optional<QByteArray> bytes;
     // The file is a few dozen bytes; a bigger one is not ours to parse.
-    const QByteArray bytes = file.read(64 * 1024);
-    return parseDaemonFile(bytes);
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= daemonFileCap) {
+        QByteArray read(qsizetype(st.st_size), Qt::Uninitialized);
+        const ssize_t got = ::pread(fd, read.data(), size_t(read.size()), 0);
+        if (got >= 0) {
+            read.truncate(got);
+            bytes = read;
+        }
+    }
+    ::close(fd);
+    return bytes;
+}
+
+std::optional<QString> portRefusal(qint64 port)
+{
+    if (port < 1 || port > 65535)
+        return u"no such port"_s;
+    const auto owners = sockets::loopbackListeners(quint16(port));
+    if (!owners)
+        return u"cannot read /proc/net/tcp"_s;
+    if (owners->isEmpty())
+        return u"nobody listens"_s;
+    for (const uid_t uid : *owners) {
+        if (uid != ::geteuid())
+            return u"held by uid="_s + QString::number(uid);
+    }
+    return std::nullopt;
 }
 
 std::optional<DaemonEndpoint> parseDaemonFile(const QByteArray &bytes)

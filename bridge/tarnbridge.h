@@ -31,11 +31,22 @@ std::optional<QString> nodePath();
 // a port that cannot form an address.
 std::optional<DaemonEndpoint> daemon();
 
+// Why the daemon at `port` must not be sent the token, if it must not: the
+// socket listening on 127.0.0.1:port belongs to another user ("held by
+// uid=N"), nobody listens there, or the kernel's socket tables cannot be read.
+// Asked before every request, so a port taken over after the daemon died
+// counts as no daemon.
+std::optional<QString> portRefusal(qint64 port);
+
 // "http://127.0.0.1:<port><path>" carrying the "x-ostrel-token" header.
 QNetworkRequest request(const DaemonEndpoint &endpoint, const QString &path);
 
 // The pieces behind the above, for callers that bring their own inputs.
 std::optional<DaemonEndpoint> parseDaemonFile(const QByteArray &bytes);
+// The bytes of a regular file at `path` of at most daemonFileCap bytes,
+// without following a symlink or waiting on a FIFO; absent otherwise.
+std::optional<QByteArray> readDaemonFile(const QString &path);
+inline constexpr qint64 daemonFileCap = 64 * 1024;
 QString daemonFilePath(const QString &home);
 QString chooseRepository(const std::optional<QString> &override, const QString &home,
                          const QString &installedAgent);

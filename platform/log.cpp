@@ -1,11 +1,16 @@
 #include "platform/log.h"
 
+#include "platform/peertext.h"
 #include "platform/systemlog.h"
 
+#include <QMutex>
+
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace Qt::StringLiterals;
 
@@ -106,11 +111,51 @@ void appendLogFile(const QString &path, const QByteArray &bytes)
     replaceLog(native, bytes);
 }
 
+LogThrottle::LogThrottle(int burst, int perSecond)
+    : m_burst(burst)
+    , m_perSecond(perSecond)
+    , m_tokens(burst)
+{
+}
+
+bool LogThrottle::admit(Clock::time_point now, qint64 *dropped)
+{
+    if (m_last && now > *m_last) {
+        const double seconds = std::chrono::duration<double>(now - *m_last).count();
+        m_tokens = std::min(m_burst, m_tokens + seconds * m_perSecond);
+    }
+    if (!m_last || now > *m_last)
+        m_last = now;
+    if (m_tokens < 1) {
+        ++m_dropped;
+        return false;
+    }
+    m_tokens -= 1;
+    *dropped = std::exchange(m_dropped, 0);
+    return true;
+}
+
 void log(const QString &message)
 {
-    writeSystemLog(message);
-    appendLogFile(QString::fromLatin1(logFilePath),
-                  logFileLine(message, QDateTime::currentDateTimeUtc()));
+    static QMutex mutex;
+    // Far more than start-up and a busy session log, far less than a
+    // listener printing errors in a loop.
+    static LogThrottle throttle(100, 20);
+    qint64 dropped = 0;
+    {
+        QMutexLocker lock(&mutex);
+        if (!throttle.admit(LogThrottle::Clock::now(), &dropped))
+            return;
+    }
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QString line = escapeControls(message, messageLimit);
+    if (dropped > 0) {
+        const QString note = u"log throttled, dropped="_s + QString::number(dropped);
+        writeSystemLog(note);
+        appendLogFile(QString::fromLatin1(logFilePath), logFileLine(note, now));
+    }
+    writeSystemLog(line);
+    appendLogFile(QString::fromLatin1(logFilePath), logFileLine(line, now));
 }
 
 } // namespace ostrel

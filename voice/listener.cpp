@@ -1,12 +1,83 @@
 #include "voice/listener.h"
 
-#include "platform/childprocess.h"
+#include "platform/runtimedir.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+#include <algorithm>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
 
 namespace ostrel {
+namespace {
+
+constexpr qint64 recordCap = 64 * 1024;
+
+// A small regular file of ours, read without following a symlink or
+// waiting on a FIFO.
+QByteArray readSmallFile(const QByteArray &path, qint64 cap)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+    QByteArray bytes;
+    struct stat st {};
+    // Files under /proc/PID belong to the process's user.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+        char buffer[4096];
+        ssize_t got = 0;
+        while (bytes.size() < cap && (got = ::read(fd, buffer, sizeof buffer)) > 0)
+            bytes.append(buffer, got);
+    }
+    ::close(fd);
+    return bytes.size() <= cap ? bytes : QByteArray();
+}
+
+std::optional<Listener::Record> readRecord(const QString &path)
+{
+    const QJsonObject object =
+        QJsonDocument::fromJson(readSmallFile(QFile::encodeName(path), recordCap)).object();
+    Listener::Record record{
+        object.value("pid"_L1).toInteger(), object.value("start"_L1).toInteger(), {}};
+    for (const QJsonValue &argument : object.value("commandLine"_L1).toArray())
+        record.commandLine << argument.toString();
+    if (record.pid <= 0 || record.startTime <= 0 || record.commandLine.isEmpty())
+        return std::nullopt;
+    return record;
+}
+
+// glibc's wrappers are declared without C linkage for C++; the calls are
+// made directly.
+int openPidfd(pid_t pid) { return int(::syscall(SYS_pidfd_open, pid, 0)); }
+void signalPidfd(int pidfd, int signal)
+{
+    ::syscall(SYS_pidfd_send_signal, pidfd, signal, nullptr, 0);
+}
+
+// Waits for the process behind `pidfd` to end, at most `timeout`.
+bool waitForEnd(int pidfd, std::chrono::milliseconds timeout)
+{
+    pollfd watch{pidfd, POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&watch, 1, int(timeout.count()));
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0;
+}
+
+} // namespace
 
 VoiceSettings &VoiceSettings::processDefaults()
 {
@@ -18,13 +89,16 @@ Listener::Listener(QObject *parent)
     : QObject(parent)
 {
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    endWithParent(m_process);
+    prepareChild(m_process);
     connect(&m_process, &QProcess::readyReadStandardOutput, this, &Listener::readOutput);
     connect(&m_process, &QProcess::finished, this, [this](int code, QProcess::ExitStatus status) {
+        forgetRecord();
         if (m_stopped) {
+            m_group.kill();
             deleteLater();
             return;
         }
+        m_group.release();
         readOutput();
         Q_EMIT ended(status == QProcess::CrashExit ? u"crashed"_s : u"exit status %1"_s.arg(code));
     });
@@ -41,6 +115,7 @@ Listener::~Listener()
 {
     m_stopped = true;
     end();
+    forgetRecord();
 }
 
 QString Listener::interpreterPath(const QString &repository)
@@ -53,8 +128,39 @@ QString Listener::scriptPath(const QString &repository)
     return repository + u"/ostrel/listen.py"_s;
 }
 
+QString Listener::recordPath()
+{
+    const RuntimeDir dir = runtimeDirectory();
+    return dir.path.empty() ? QString()
+                            : QString::fromStdString(dir.path) + u"/ostrel-listener.json"_s;
+}
+
+std::optional<Listener::Record> Listener::describe(qint64 pid)
+{
+    const QByteArray proc = "/proc/" + QByteArray::number(pid);
+    const QByteArray stat = readSmallFile(proc + "/stat", 4096);
+    // "pid (comm) state ppid ...": the name may hold spaces and parentheses,
+    // the fields after its last parenthesis do not. The start time is the
+    // 22nd field, the 20th after the name.
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    bool ok = false;
+    const qint64 startTime = fields.value(19).toLongLong(&ok);
+    if (!ok || stat.isEmpty())
+        return std::nullopt;
+    QByteArray commandLine = readSmallFile(proc + "/cmdline", recordCap);
+    if (commandLine.endsWith('\0'))
+        commandLine.chop(1);
+    Record record{pid, startTime, {}};
+    for (const QByteArray &argument : commandLine.split('\0'))
+        record.commandLine << QFile::decodeName(argument);
+    return record;
+}
+
 void Listener::endStale(const QString &program, std::chrono::milliseconds timeout)
 {
+    endRecorded(recordPath(), timeout);
+    if (program.isEmpty())
+        return;
     QProcess cleanup;
     cleanup.setProgram(program);
     cleanup.setArguments({u"-f"_s, u"ostrel/listen.py"_s});
@@ -69,12 +175,68 @@ void Listener::endStale(const QString &program, std::chrono::milliseconds timeou
     }
 }
 
+void Listener::endRecorded(const QString &path, std::chrono::milliseconds timeout)
+{
+    if (path.isEmpty())
+        return;
+    const std::optional<Record> recorded = readRecord(path);
+    QFile::remove(path);
+    if (!recorded)
+        return;
+    // The descriptor stays with the process it was opened on, even if the
+    // pid is reused meanwhile; describe() then tells the difference.
+    const int pidfd = openPidfd(pid_t(recorded->pid));
+    if (pidfd < 0)
+        return;
+    // Only ours (describe() reads nothing of another user's) and only the
+    // very process that was recorded, still running what it was started as.
+    if (describe(recorded->pid) == recorded) {
+        // It leads its own process group: its workers go with it.
+        ::kill(-pid_t(recorded->pid), SIGTERM);
+        if (!waitForEnd(pidfd, std::min<std::chrono::milliseconds>(timeout, 1s))) {
+            signalPidfd(pidfd, SIGKILL);
+            ::kill(-pid_t(recorded->pid), SIGKILL);
+            waitForEnd(pidfd, 100ms);
+        }
+    }
+    ::close(pidfd);
+}
+
 bool Listener::start(const QString &repository, QString *error)
 {
     m_process.setProgram(interpreterPath(repository));
     m_process.setArguments({scriptPath(repository)});
     m_process.setWorkingDirectory(repository);
-    return startChild(m_process, QIODevice::ReadWrite, error);
+    if (!startChild(m_process, QIODevice::ReadWrite, error))
+        return false;
+    m_group.adopt(m_process.processId());
+    // The record names the process by what it was started as, not by what
+    // /proc says yet: the exec may not have happened when we look.
+    m_record = recordPath();
+    const std::optional<Record> now = describe(m_process.processId());
+    if (!m_record.isEmpty() && now) {
+        QSaveFile file(m_record);
+        const QJsonObject object{
+            {"pid"_L1, now->pid},
+            {"start"_L1, now->startTime},
+            {"commandLine"_L1,
+             QJsonArray::fromStringList(QStringList{m_process.program()} + m_process.arguments())}};
+        if (file.open(QIODevice::WriteOnly) &&
+            file.write(QJsonDocument(object).toJson(QJsonDocument::Compact)) > 0 && file.commit())
+            m_recordedPid = now->pid;
+    }
+    return true;
+}
+
+void Listener::forgetRecord()
+{
+    if (!m_recordedPid)
+        return;
+    // Only a record that still names this listener: a later one is not ours
+    // to remove.
+    if (const auto record = readRecord(m_record); record && record->pid == m_recordedPid)
+        QFile::remove(m_record);
+    m_recordedPid = 0;
 }
 
 void Listener::send(QByteArrayView word)
@@ -90,11 +252,12 @@ void Listener::stop(std::chrono::milliseconds grace)
     m_stopped = true;
     disconnect(&m_process, &QProcess::readyReadStandardOutput, this, &Listener::readOutput);
     if (!running()) {
+        forgetRecord();
         deleteLater();
         return;
     }
     send("quit");
-    terminateWithGrace(m_process, this, grace);
+    m_group.end(this, grace);
 }
 
 void Listener::end()
@@ -103,9 +266,9 @@ void Listener::end()
         return;
     send("quit");
     m_process.waitForBytesWritten(100);
-    m_process.terminate();
+    m_group.terminate();
     if (!m_process.waitForFinished(1000)) {
-        m_process.kill();
+        m_group.kill();
         m_process.waitForFinished(1000);
     }
 }

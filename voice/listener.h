@@ -1,17 +1,20 @@
 #pragma once
 
+#include "platform/childprocess.h"
+
 #include <QObject>
 #include <QProcess>
 
 #include <chrono>
+#include <optional>
 
 namespace ostrel {
 
-// Where the palette finds the clean-up program and how long it gives it and a
-// stopped listener. Tests replace the program, since the real one ends every
-// listener on the machine.
+// How long the palette gives the clean-up and a stopped listener. A clean-up
+// program, when one is set, runs as well; tests use it to watch the
+// clean-up, the application sets none.
 struct VoiceSettings {
-    QString cleanupProgram = QStringLiteral("/usr/bin/pkill");
+    QString cleanupProgram;
     std::chrono::milliseconds cleanupTimeout = std::chrono::seconds(5);
     std::chrono::milliseconds stopGrace = std::chrono::seconds(2);
 
@@ -25,7 +28,9 @@ struct VoiceSettings {
 // its input; its output is handed on as it comes.
 //
 // It never outlives the application: the application ends it when it quits,
-// and the kernel ends it (SIGTERM) when the application dies any other way.
+// and the kernel kills it when the application dies any other way. Should
+// one be left all the same, the record of it in the runtime directory lets
+// the next start end that one listener, and nothing else.
 class Listener final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(Listener)
@@ -37,10 +42,27 @@ public:
     static QString interpreterPath(const QString &repository);
     static QString scriptPath(const QString &repository);
 
-    // Runs `program -f ostrel/listen.py`, which ends listeners left behind,
-    // and waits for it: at most `timeout`, then it is killed. A program that
-    // cannot be started is ignored.
+    // Which process a record names: its pid, its start time (in clock ticks
+    // since boot, as /proc/PID/stat gives it) and its command line.
+    struct Record {
+        qint64 pid = 0;
+        qint64 startTime = 0;
+        QStringList commandLine;
+
+        friend bool operator==(const Record &, const Record &) = default;
+    };
+    // "ostrel-listener.json" in the runtime directory; empty without one.
+    static QString recordPath();
+    // The process `pid` as a record would name it, if it exists.
+    static std::optional<Record> describe(qint64 pid);
+
+    // Ends the listener recorded at `record` when it still runs as ours
+    // (same uid, start time and command line): SIGTERM to its process group,
+    // SIGKILL if it is still there after `timeout`. Any other process, and a
+    // listener of another login, is left alone. Then runs `program -f
+    // ostrel/listen.py`, when a program is given, and waits for it as long.
     static void endStale(const QString &program, std::chrono::milliseconds timeout);
+    static void endRecorded(const QString &record, std::chrono::milliseconds timeout);
 
     // False with the reason when the interpreter could not be launched.
     bool start(const QString &repository, QString *error);
@@ -48,8 +70,8 @@ public:
     // gone; a write into a pipe nobody reads any more fails quietly.
     void send(QByteArrayView word);
     // No more output is delivered; "quit", then SIGTERM, then SIGKILL if it
-    // is still there after `grace`. The object deletes itself once the
-    // process is gone.
+    // (or anything it started) is still there after `grace`. The object
+    // deletes itself once the process is gone.
     void stop(std::chrono::milliseconds grace);
 
     bool running() const { return m_process.state() != QProcess::NotRunning; }
@@ -65,8 +87,12 @@ private:
     void readOutput();
     // Ends the process now, waiting a little for it.
     void end();
+    void forgetRecord();
 
     QProcess m_process;
+    ChildGroup m_group;
+    QString m_record;
+    qint64 m_recordedPid = 0;
     bool m_stopped = false;
 };
 

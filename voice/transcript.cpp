@@ -1,5 +1,7 @@
 #include "voice/transcript.h"
 
+#include "platform/peertext.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -19,7 +21,9 @@ std::optional<Event> parseLine(QByteArrayView line)
         return std::nullopt;
     const QJsonValue text = object.value("text"_L1);
     Event result;
-    result.text = text.isString() ? text.toString() : QString();
+    // Heard words go into the field and a row: one line, read left to right
+    // as the listener meant, whatever bytes it sent.
+    result.text = text.isString() ? oneLine(text.toString()) : QString();
     const QString name = event.toString();
     if (name == "partial"_L1)
         result.kind = Event::Kind::Partial;

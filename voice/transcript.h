@@ -20,7 +20,8 @@ struct Event {
 
 // One line without its line feed: a JSON object with a string "event" that
 // is exactly "partial", "final" or "error", and an optional string "text".
-// Anything else is no event.
+// Anything else is no event. The text is made one line without
+// bidirectional controls (oneLine).
 std::optional<Event> parseLine(QByteArrayView line);
 
 // Cuts the listener's output, which arrives in arbitrary chunks, into lines.

@@ -42,6 +42,9 @@ class Stop(Exception):
 
 
 def on_signal(signum, frame):
+    # Once: a second signal must not interrupt the clean-up the first began.
+    signal.signal(signal.SIGTERM, signal.SIG_IGN)
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
     raise Stop()
 
 
@@ -502,4 +505,10 @@ def run(body):
 
 if __name__ == "__main__":
     sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-    sys.exit(run(worker if sys.argv[1:] == ["--worker"] else main))
+    try:
+        status = run(worker if sys.argv[1:] == ["--worker"] else main)
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        signal.signal(signal.SIGINT, signal.SIG_IGN)
+    except Stop:  # a signal between run's own handlers and here
+        status = 0
+    sys.exit(status)

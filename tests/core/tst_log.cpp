@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdio>
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -84,6 +86,56 @@ private Q_SLOTS:
         QCOMPARE(st.st_uid, ::geteuid());
         QCOMPARE(readAll(path), ours ? "earlier\none\n"_ba : folder ? QByteArray() : "one\n"_ba);
         QCOMPARE(entries(dir).filter(u"ostrel-app.log."_s), QStringList()); // no temporary left
+    }
+
+    // Text of another program cannot forge a line, turn one around or make it endless.
+    void peerTextStaysOneLine_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("a forged line")
+            << u"dictation: x\n2026-12-05 22:07:18 +0000 ready pid=1\r\x1b[2J"_s
+            << u"dictation: x\\n2026-12-05 22:07:18 +0000 ready pid=1\\r\\x1b[2J"_s;
+        QTest::newRow("bidi controls")
+            << u"dictation: \u202egnp.exe\u2029"_s << u"dictation: \\u202egnp.exe\\u2029"_s;
+        QTest::newRow("endless") << QString(3000, u'a') << QString(messageLimit, u'a') + u'\u2026';
+    }
+    void peerTextStaysOneLine()
+    {
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString captured = dir.filePath(u"stderr"_s);
+        std::fflush(stderr);
+        const int saved = ::dup(STDERR_FILENO);
+        const int fd = ::open(QFile::encodeName(captured).constData(),
+                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        QVERIFY(saved >= 0 && fd >= 0);
+        ::dup2(fd, STDERR_FILENO);
+        ::close(fd);
+        log(message);
+        std::fflush(stderr);
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+        QFETCH(QString, line);
+        QCOMPARE(QString::fromUtf8(readAll(captured)), u"ostrel: "_s + line + u'\n');
+    }
+
+    // A burst of 3, then 2 lines a second; the next line let through counts the drops.
+    void throttle()
+    {
+        LogThrottle throttle(3, 2);
+        const LogThrottle::Clock::time_point start;
+        QString admitted;
+        qint64 dropped = -1;
+        QList<qint64> reported;
+        for (int ms : {0, 0, 0, 0, 0, 600, 1000}) {
+            const bool in = throttle.admit(start + std::chrono::milliseconds(ms), &dropped);
+            admitted += in ? u'1' : u'0';
+            if (in)
+                reported << dropped;
+        }
+        QCOMPARE(admitted, u"1110011"_s);
+        QCOMPARE(reported, (QList<qint64>{0, 0, 0, 2, 0}));
     }
 
     // Another user's file in a sticky directory like /tmp stays theirs: the line is dropped.

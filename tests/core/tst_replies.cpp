@@ -56,6 +56,11 @@ private Q_SLOTS:
             << false << true
             << Results{row(u"1068"_s, u"12*89"_s), row(u"t"_s, {}), row({}, {}),
                        row({}, {}, false, u"x"_s)};
+        // Drawn as is, the title would read "exe.png".
+        QTest::newRow("bidi controls and line breaks in rows")
+            << QByteArray(
+                   R"({"lines":[{"title":"\u202egnp.exe","subtitle":"a\n\u2066b\u2069\r\nc"}]})")
+            << false << true << Results{row(u"gnp.exe"_s, u"a b c"_s)};
         text("lines not an array", R"({"lines":{}})", uR"({"lines":{}})"_s);
         text("130 grapheme clusters, cut at 120",
              QString(130, u'x').replace(u"x"_s, u"e\u0301"_s).toUtf8(),
@@ -92,6 +97,12 @@ private Q_SLOTS:
                                      row(u"Done"_s, u"Time is up"_s), row(u"Case"_s, u"Running"_s),
                                      row(u"No status"_s, {}, true, u"d"_s),
                                      row(u"No id"_s, {}, true), row({}, u"failed"_s)});
+        QByteArray many = R"({"tasks":[)";
+        for (int i = 0; i < replies::maxRows + 2; ++i)
+            many += i < replies::maxRows + 1 ? R"({"status":"done"},)" : R"({"id":"z"}]})";
+        Results kept(replies::maxRows, row({}, u"done"_s));
+        kept << Result{u"and 2 more"_s, {}, true, true};
+        QTest::newRow("past the rows kept, one running") << many << std::optional(kept);
         QTest::newRow("no tasks") << QByteArray(R"({"ok":true})") << none;
         QTest::newRow("a non-object task") << QByteArray(R"({"tasks":[{"title":"a"},1]})") << none;
         QTest::newRow("top-level array") << QByteArray(R"([{"tasks":[]}])") << none;

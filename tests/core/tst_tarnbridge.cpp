@@ -1,16 +1,25 @@
+#include "bridge/agentlink.h"
+#include "bridge/replies.h"
 #include "bridge/tarnbridge.h"
+#include "platform/listeningsocket.h"
+#include "tests/testkit/httpserver.h"
 #include "tests/testkit/testmain.h"
 
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace Qt::StringLiterals;
 using namespace ostrel;
 using TarnBridge::DaemonEndpoint;
 
 Q_DECLARE_METATYPE(std::optional<DaemonEndpoint>)
+Q_DECLARE_METATYPE(QList<uid_t>)
 
 namespace {
 
@@ -44,6 +53,110 @@ private Q_SLOTS:
     {
         QFETCH(QByteArray, bytes);
         QTEST(TarnBridge::parseDaemonFile(bytes), "endpoint");
+    }
+
+    // Only a small regular file is read, and nothing planted there blocks us.
+    void daemonFileOnDisk_data()
+    {
+        QTest::addColumn<QString>("planted");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("file") << u"file"_s << true;
+        QTest::newRow("fifo") << u"fifo"_s << false;
+        QTest::newRow("symlink to a file") << u"symlink"_s << false;
+        QTest::newRow("over the cap") << u"big"_s << false;
+    }
+    void daemonFileOnDisk()
+    {
+        QFETCH(QString, planted);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(u"daemon.json"_s), real = dir.filePath(u"real"_s);
+        const QByteArray bytes = planted == u"big"_s
+                                     ? QByteArray(TarnBridge::daemonFileCap + 1, ' ')
+                                     : QByteArray(R"({"port":1,"token":"t"})");
+        QFile file(planted == u"symlink"_s ? real : path);
+        if (planted == u"fifo"_s)
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        if (planted == u"symlink"_s)
+            QVERIFY(QFile::link(real, path));
+        QFETCH(bool, read);
+        QCOMPARE(TarnBridge::readDaemonFile(path), read ? std::optional(bytes) : std::nullopt);
+    }
+
+    // Owners of the sockets that would take a connection to 127.0.0.1:8080
+    // (0x1F90); the kernel prints addresses as they lie in memory.
+    void listenersOfAPort_data()
+    {
+        QTest::addColumn<QByteArray>("table");
+        QTest::addColumn<QList<uid_t>>("owners");
+        const QByteArray header = "  sl  local_address rem_address   st tx_queue rx_queue tr "
+                                  "tm->when retrnsmt   uid  timeout inode\n";
+        auto row = [](const char *local, const char *state, const char *uid) -> QByteArray {
+            return QByteArray("   0: ") + local + " 00000000:0000 " + state +
+                   " 00000000:00000000 00:00000000 00000000  " + uid + "        0 4242 1\n";
+        };
+        QTest::newRow("loopback, any, other ports and states")
+            << header + row("0100007F:1F90", "0A", "1000") + row("00000000:1F90", "0A", "65534") +
+                   row("0100007F:1F91", "0A", "7") + row("0100007F:1F90", "01", "8") +
+                   row("0200007F:1F90", "0A", "9")
+            << QList<uid_t>{1000, 65534};
+        QTest::newRow("IPv6: any and mapped loopback, not ::1")
+            << header + row("00000000000000000000000000000000:1F90", "0A", "5") +
+                   row("0000000000000000FFFF00000100007F:1F90", "0A", "6") +
+                   row("00000000000000000000000001000000:1F90", "0A", "7")
+            << QList<uid_t>{5, 6};
+        QTest::newRow("junk") << QByteArray("0A 0A\n:\n\n   0: zz:1F90 x 0A") << QList<uid_t>{};
+    }
+    void listenersOfAPort()
+    {
+        QFETCH(QByteArray, table);
+        QTEST(sockets::loopbackListeners(table, 8080), "owners");
+    }
+
+    // The token goes to our own daemon, and nowhere an id of dots would lead;
+    // a port held by another user gets nothing, not even a connection.
+    void onlyOurDaemonHearsUs()
+    {
+        testing::HttpServer ours;
+        ours.setHandler([](const testing::HttpRequest &) { return testing::HttpReply{200, "{}"}; });
+        auto ask = [](quint16 port, const QString &path) {
+            std::optional<agentlink::Reply> got;
+            QObject context;
+            agentlink::send({port, u"tok"_s}, path, "POST", std::nullopt, std::chrono::seconds(2),
+                            &context, [&got](const agentlink::Reply &reply) { got = reply; });
+            [&] { QTRY_VERIFY_WITH_TIMEOUT(got.has_value(), 10000); }();
+            return got.value_or(agentlink::Reply{});
+        };
+        QVERIFY(ask(ours.port(), replies::cancelPath(u"a b"_s)).arrived);
+        QVERIFY(!ask(ours.port(), replies::cancelPath(u".."_s)).arrived);
+        QVERIFY(!ask(ours.port(), u"/cancel/%2e"_s).arrived);
+        QCOMPARE(ours.requests.size(), 1);
+        QCOMPARE(ours.requests.value(0).path, "/cancel/a%20b"_ba);
+        QCOMPARE(ours.requests.value(0).headers.value("x-ostrel-token"), "tok"_ba);
+
+        if (::geteuid() != 0)
+            QSKIP("a server of another user needs root");
+        QProcess squatter;
+        squatter.start(
+            u"setpriv"_s,
+            {u"--reuid=65534"_s, u"--regid=65534"_s, u"--clear-groups"_s, u"/usr/bin/python3"_s,
+             u"-c"_s,
+             u"import select, socket, sys\ns = socket.socket()\n"
+             "s.bind(('127.0.0.1', 0))\ns.listen()\nprint(s.getsockname()[1], flush=True)\n"
+             "while True:\n"
+             "    r = select.select([s, sys.stdin], [], [])[0]\n"
+             "    if s in r: s.accept(); print('connected', flush=True)\n"
+             "    if sys.stdin in r and not sys.stdin.readline(): break\n"_s});
+        QVERIFY(squatter.waitForReadyRead(10000));
+        const quint16 port = quint16(squatter.readLine().trimmed().toUInt());
+        QVERIFY(port > 0);
+        QCOMPARE(TarnBridge::portRefusal(port), std::optional(u"held by uid=65534"_s));
+        QVERIFY(!ask(port, u"/ask"_s).arrived);
+        squatter.closeWriteChannel();
+        QVERIFY(squatter.waitForFinished(10000));
+        QVERIFY(!squatter.readAllStandardOutput().contains("connected"));
     }
 
     void numericCompare_data()

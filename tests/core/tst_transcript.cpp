@@ -27,6 +27,13 @@ private Q_SLOTS:
             << QList<QByteArray>{"123456789\n123456789\nok\n"} << QByteArray("ok") << 2
             << qsizetype(0);
     }
+    // Heard words come as one line, without controls that turn text around.
+    void parseLine()
+    {
+        const auto event = transcript::parseLine(R"({"event":"final","text":"\u202egnp.exe\nok"})");
+        QCOMPARE(event, (transcript::Event{transcript::Event::Kind::Final, u"gnp.exe ok"_qs}));
+    }
+
     void split()
     {
         QFETCH(QList<QByteArray>, chunks);

@@ -34,9 +34,12 @@ bool ostrel::testing::registerTest(const char *name, Factory factory, bool onReq
 int main(int argc, char *argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi, true);
-    // No test reaches the user's own agent, daemon file or settings.
+    // No test reaches the user's own agent, daemon file, settings or
+    // run-time files (the record of a running listener).
     QTemporaryDir home;
+    QTemporaryDir runtime;
     qputenv("HOME", QFile::encodeName(home.path()));
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath(QStringLiteral(".config"))));
     qputenv("OSTREL_REPO", QFile::encodeName(home.filePath(QStringLiteral("agent"))));
     TestApplication app(argc, argv);

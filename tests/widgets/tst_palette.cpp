@@ -1,6 +1,9 @@
+#include "palette/layout.h"
 #include "palette/palette.h"
 #include "palette/resultlist.h"
+#include "palette/rowview.h"
 #include "tests/testkit/testmain.h"
+#include "ui/hoverbutton.h"
 #include "voice/dictation.h"
 
 #include <QClipboard>
@@ -59,6 +62,25 @@ private Q_SLOTS:
         const QWidget *row = list()->rowView(selected);
         QTRY_VERIFY(list()->viewport()->rect().contains(
             QRect(row->mapTo(list()->viewport(), QPoint()), row->size())));
+    }
+
+    // However many rows, views exist only for those in sight and next to them.
+    void tenThousandRows()
+    {
+        for (int i = 0; i < 10000; ++i)
+            m_palette->m_tasks << Result{u"task %1"_s.arg(i), {}, false, true, u"t%1"_s.arg(i)};
+        showPalette();
+        const int bound = Layout::maxRows + 3;
+        QVERIFY(list()->rowCount() == 10000 && list()->builtViews() <= bound);
+        list()->selectRow(9999);
+        const QWidget *last = list()->rowView(9999);
+        QVERIFY(last && list()->builtViews() <= bound);
+        QVERIFY(list()->viewport()->rect().contains(
+            QRect(last->mapTo(list()->viewport(), QPoint()), last->size())));
+        QCOMPARE(stopButton(const_cast<QWidget *>(last))->identifier(), u"t9999"_s);
+        press(Qt::Key_Escape);
+        showPalette();
+        QVERIFY(list()->builtViews() <= bound);
     }
 
     // Escape hides and forgets the text, not the rows; Ctrl+A, C, X and V edit,
