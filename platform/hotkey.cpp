@@ -51,15 +51,30 @@ QString spaceKeydownLine(std::uint32_t flags, bool match)
 
 bool spaceWorthLogging(std::uint32_t flags, bool match) { return match || (flags & fourModifiers); }
 
-QString hotKeyLabel(std::uint32_t modifier)
+namespace {
+
+// How the desktop names each combination: for people, and for the desktop
+// portal's shortcut notation.
+struct HotKeyNames {
+    QString label;
+    QString portal;
+};
+
+HotKeyNames hotKeyNames(std::uint32_t modifier)
 {
     switch (modifier) {
-    case ModifierFlag::command: return u"Super+Space"_s;
-    case ModifierFlag::control: return u"Ctrl+Space"_s;
-    case ModifierFlag::shift: return u"Shift+Space"_s;
-    default: return u"Alt+Space"_s;
+    case ModifierFlag::command: return {u"Super+Space"_s, u"LOGO+space"_s};
+    case ModifierFlag::control: return {u"Ctrl+Space"_s, u"CTRL+space"_s};
+    case ModifierFlag::shift: return {u"Shift+Space"_s, u"SHIFT+space"_s};
+    default: return {u"Alt+Space"_s, u"ALT+space"_s};
     }
 }
+
+} // namespace
+
+QString hotKeyLabel(std::uint32_t modifier) { return hotKeyNames(modifier).label; }
+
+QString portalTrigger(std::uint32_t modifier) { return hotKeyNames(modifier).portal; }
 
 std::uint32_t flagsForXState(std::uint16_t state, const ModifierBits &bits)
 {

@@ -50,6 +50,8 @@ bool spaceWorthLogging(std::uint32_t flags, bool match);
 
 // The combination as a desktop names it: "Alt+Space".
 QString hotKeyLabel(std::uint32_t modifier);
+// The same in the desktop portal's shortcut notation: "ALT+space".
+QString portalTrigger(std::uint32_t modifier);
 
 // Which X modifier bits (Mod1..Mod5 as found on the server) carry Alt, Super
 // and Num Lock; Shift, Lock and Control have fixed bits.

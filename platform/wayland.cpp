@@ -23,16 +23,6 @@ QString xwaylandHotKeyNote(const QString &hotKeyName)
            u" works only while an X window has focus: this is a Wayland session"_s;
 }
 
-QString portalTrigger(std::uint32_t modifierFlag)
-{
-    switch (modifierFlag) {
-    case ModifierFlag::command: return u"LOGO+space"_s;
-    case ModifierFlag::control: return u"CTRL+space"_s;
-    case ModifierFlag::shift: return u"SHIFT+space"_s;
-    default: return u"ALT+space"_s;
-    }
-}
-
 bool hasWaylandPlugin(const QStringList &pluginFolders)
 {
     for (const QString &folder : pluginFolders) {

@@ -16,9 +16,6 @@ bool isWaylandSession();
 // What the X11 hot key is on such a session, for the log.
 QString xwaylandHotKeyNote(const QString &hotKeyName);
 
-// The hot key in the desktop portal's shortcut notation: "ALT+space".
-QString portalTrigger(std::uint32_t modifierFlag);
-
 // Whether Qt's Wayland platform plugin (qt6-wayland) is in one of these
 // plugin folders, as platforms/libqwayland-*.so.
 bool hasWaylandPlugin(const QStringList &pluginFolders);
