@@ -165,8 +165,10 @@ std::optional<Results> parseTaskList(const QByteArray &bytes)
             hiddenRunning = hiddenRunning || running;
             continue;
         }
+        // A running task's outcome so far (a timer's time left) is its
+        // subtitle: the shimmering title alone tells nothing of progress.
         rows.append(Result{oneLine(stringOr(task, u"title"_s)),
-                           running ? QString() : oneLine(stringOr(task, u"outcome"_s, status)),
+                           oneLine(stringOr(task, u"outcome"_s, running ? QString() : status)),
                            false, running, running ? optionalString(task, u"id"_s) : std::nullopt});
     }
     summarise(rows, tasks->size(), hiddenRunning);

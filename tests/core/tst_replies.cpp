@@ -93,7 +93,7 @@ private Q_SLOTS:
                  {"title":"No status","id":"d"},
                  {"title":"No id","status":"running"},
                  {"title":7,"status":"failed","outcome":3}]})")
-            << std::optional(Results{row(u"Timer"_s, {}, true, u"a"_s),
+            << std::optional(Results{row(u"Timer"_s, u"2 s left"_s, true, u"a"_s),
                                      row(u"Done"_s, u"Time is up"_s), row(u"Case"_s, u"Running"_s),
                                      row(u"No status"_s, {}, true, u"d"_s),
                                      row(u"No id"_s, {}, true), row({}, u"failed"_s)});

@@ -20,7 +20,7 @@ ask() { xdotool type --delay 20 "$1"; xdotool key Return; }
 ask "12*89"
 check "12*89 and Return shows 1068" wait_for 10 rows_have "1068"
 ask "set a timer for 3 seconds"
-timer_busy() { rows | grep -qE 'Timer[^|]*\|\|busy\|stop'; }
-check "a timer shows a shimmering row with a stop button" wait_for 5 timer_busy
+timer_busy() { rows | grep -qE 'Timer[^|]*\|[^|]* left\|busy\|stop'; }
+check "a timer shows a shimmering row with the time left and a stop button" wait_for 5 timer_busy
 check "the finished timer shows its outcome" wait_for 10 rows_have "|Timer finished|idle|-"
 finish
