@@ -53,6 +53,14 @@ esac
 while :; do sleep 1; done
 )";
 
+QString stubbornNode(const QTemporaryDir &dir)
+{
+    QFile node(dir.filePath(u"node"_s));
+    const bool made = node.open(QIODevice::WriteOnly) && node.write(stubborn) > 0 &&
+                      node.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+    return made ? node.fileName() : QString();
+}
+
 } // namespace
 
 class TestChildren final : public QObject {
@@ -60,45 +68,40 @@ class TestChildren final : public QObject {
 
 private Q_SLOTS:
     // However a script is ended, it goes with its own children, SIGTERM or not.
-    void scriptsEndWhole_data()
-    {
-        QTest::addColumn<QString>("how");
-        for (const char *how :
-             {"replaced", "past the deadline", "past the output cap", "destroyed"})
-            QTest::newRow(how) << QString::fromLatin1(how);
-    }
     void scriptsEndWhole()
     {
-        QFETCH(QString, how);
-        QTemporaryDir dir;
-        QFile node(dir.filePath(u"node"_s));
-        QVERIFY(node.open(QIODevice::WriteOnly) && node.write(stubborn) > 0 &&
-                node.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
-        node.close();
-        auto *script = new ReplyScript;
-        QPointer<ReplyScript> alive = script;
-        script->setDeadline(how == u"past the deadline"_s ? 300ms : 1h);
-        QSignalSpy finished(script, &ReplyScript::finished);
-        QString error;
-        QVERIFY(script->start(node.fileName(), dir.path(),
-                              how == u"past the output cap"_s ? u"flood"_s : u"wait"_s, &error));
-        QTRY_VERIFY(readPid(dir.filePath(u"pid"_s)) > 0 && readPid(dir.filePath(u"child"_s)) > 0);
-        const qint64 pid = readPid(dir.filePath(u"pid"_s));
-        const qint64 child = readPid(dir.filePath(u"child"_s));
+        for (const QString &how :
+             {u"replaced"_s, u"past the deadline"_s, u"past the output cap"_s, u"destroyed"_s}) {
+            QTemporaryDir dir;
+            const QString node = stubbornNode(dir);
+            QVERIFY(!node.isEmpty());
+            auto *script = new ReplyScript;
+            QPointer<ReplyScript> alive = script;
+            script->setDeadline(how == u"past the deadline"_s ? 300ms : 1h);
+            QSignalSpy finished(script, &ReplyScript::finished);
+            QString error;
+            QVERIFY(script->start(node, dir.path(),
+                                  how == u"past the output cap"_s ? u"flood"_s : u"wait"_s,
+                                  &error));
+            QTRY_VERIFY(readPid(dir.filePath(u"pid"_s)) > 0 &&
+                        readPid(dir.filePath(u"child"_s)) > 0);
+            const qint64 pid = readPid(dir.filePath(u"pid"_s));
+            const qint64 child = readPid(dir.filePath(u"child"_s));
 
-        if (how == u"replaced"_s)
-            script->stop(300ms);
-        else if (how == u"destroyed"_s)
-            delete script;
-        QTRY_VERIFY_WITH_TIMEOUT(gone(pid) && gone(child), 10000);
-        if (how == u"past the deadline"_s || how == u"past the output cap"_s) {
-            QTRY_COMPARE(finished.size(), 1);
-            QCOMPARE(script->timedOut(), how == u"past the deadline"_s);
-            QCOMPARE(finished.at(0).at(1).toBool(), how == u"past the output cap"_s);
-            delete script;
-        } else {
-            QTRY_VERIFY(!alive);
-            QCOMPARE(finished.size(), 0);
+            if (how == u"replaced"_s)
+                script->stop(300ms);
+            else if (how == u"destroyed"_s)
+                delete script;
+            QTRY_VERIFY_WITH_TIMEOUT(gone(pid) && gone(child), 10000);
+            if (how == u"past the deadline"_s || how == u"past the output cap"_s) {
+                QTRY_COMPARE(finished.size(), 1);
+                QCOMPARE(script->timedOut(), how == u"past the deadline"_s);
+                QCOMPARE(finished.at(0).at(1).toBool(), how == u"past the output cap"_s);
+                delete script;
+            } else {
+                QTRY_VERIFY(!alive);
+                QCOMPARE(finished.size(), 0);
+            }
         }
     }
 
@@ -106,10 +109,8 @@ private Q_SLOTS:
     void noStrayDescriptors()
     {
         QTemporaryDir dir;
-        QFile node(dir.filePath(u"node"_s));
-        QVERIFY(node.open(QIODevice::WriteOnly) && node.write(stubborn) > 0 &&
-                node.setPermissions(QFile::ReadOwner | QFile::ExeOwner));
-        node.close();
+        const QString node = stubbornNode(dir);
+        QVERIFY(!node.isEmpty());
         const int plain = ::open("/dev/null", O_RDONLY);
         const int stray = ::fcntl(plain, F_DUPFD, 100);
         ::close(plain);
@@ -117,7 +118,7 @@ private Q_SLOTS:
         ReplyScript script;
         QSignalSpy finished(&script, &ReplyScript::finished);
         QString error;
-        QVERIFY(script.start(node.fileName(), dir.path(), u"fds"_s, &error));
+        QVERIFY(script.start(node, dir.path(), u"fds"_s, &error));
         QTRY_COMPARE(finished.size(), 1);
         ::close(stray);
         const QList<QByteArray> open = finished.at(0).at(0).toByteArray().split('\n');
@@ -126,52 +127,47 @@ private Q_SLOTS:
 
     // The clean-up before a listener starts ends the one recorded, if it is
     // still that listener, and never a process that merely names listen.py.
-    void cleanupEndsOnlyTheRecordedListener_data()
-    {
-        QTest::addColumn<QString>("record");
-        QTest::addColumn<bool>("ended");
-        QTest::newRow("as recorded") << u"as recorded"_s << true;
-        QTest::newRow("another start time: the pid was reused") << u"start"_s << false;
-        QTest::newRow("another command line") << u"command"_s << false;
-    }
     void cleanupEndsOnlyTheRecordedListener()
     {
-        QFETCH(QString, record);
-        QFETCH(bool, ended);
-        QTemporaryDir repo;
-        // The interpreter runs the listener without changing its command line.
-        QVERIFY(QDir().mkpath(repo.filePath(u"voice/.venv/bin"_s)) &&
-                QDir().mkpath(repo.filePath(u"ostrel"_s)));
-        QVERIFY(QFile::link(u"/bin/sh"_s, Listener::interpreterPath(repo.path())));
-        QFile script(Listener::scriptPath(repo.path()));
-        QVERIFY(script.open(QIODevice::WriteOnly) && script.write("sleep 600; :\n") > 0);
-        script.close();
-        QProcess decoy;
-        decoy.start(u"/bin/sh"_s, {u"-c"_s, u"sleep 600; :"_s, u"ostrel/listen.py"_s});
-        QVERIFY(decoy.waitForStarted());
+        // As recorded; another start time (the pid was reused); another command line.
+        for (const QString &record : {u"as recorded"_s, u"start"_s, u"command"_s}) {
+            const bool ended = record == u"as recorded"_s;
+            QTemporaryDir repo;
+            // The interpreter runs the listener without changing its command line.
+            QVERIFY(QDir().mkpath(repo.filePath(u"voice/.venv/bin"_s)) &&
+                    QDir().mkpath(repo.filePath(u"ostrel"_s)));
+            QVERIFY(QFile::link(u"/bin/sh"_s, Listener::interpreterPath(repo.path())));
+            QFile script(Listener::scriptPath(repo.path()));
+            QVERIFY(script.open(QIODevice::WriteOnly) && script.write("sleep 600; :\n") > 0);
+            script.close();
+            QProcess decoy;
+            decoy.start(u"/bin/sh"_s, {u"-c"_s, u"sleep 600; :"_s, u"ostrel/listen.py"_s});
+            QVERIFY(decoy.waitForStarted());
 
-        Listener listener;
-        QString error;
-        QVERIFY(listener.start(repo.path(), &error));
-        const QString path = Listener::recordPath();
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QJsonObject written = QJsonDocument::fromJson(file.readAll()).object();
-        file.close();
-        QCOMPARE(written.value("pid"_L1).toInteger(), listener.processId());
-        if (record == u"start"_s)
-            written.insert("start"_L1, written.value("start"_L1).toInteger() + 1);
-        if (record == u"command"_s)
-            written.insert("commandLine"_L1, QJsonArray{u"/bin/sh"_s});
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(written).toJson()) > 0);
-        file.close();
+            Listener listener;
+            QString error;
+            QVERIFY(listener.start(repo.path(), &error));
+            const QString path = Listener::recordPath();
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QJsonObject written = QJsonDocument::fromJson(file.readAll()).object();
+            file.close();
+            QCOMPARE(written.value("pid"_L1).toInteger(), listener.processId());
+            if (record == u"start"_s)
+                written.insert("start"_L1, written.value("start"_L1).toInteger() + 1);
+            if (record == u"command"_s)
+                written.insert("commandLine"_L1, QJsonArray{u"/bin/sh"_s});
+            QVERIFY(file.open(QIODevice::WriteOnly) &&
+                    file.write(QJsonDocument(written).toJson()) > 0);
+            file.close();
 
-        Listener::endStale(QString(), 2s);
-        QVERIFY(!QFile::exists(path));
-        QTRY_COMPARE(listener.running(), !ended);
-        QCOMPARE(decoy.state(), QProcess::Running);
-        decoy.kill();
-        decoy.waitForFinished();
+            Listener::endStale(QString(), 2s);
+            QVERIFY(!QFile::exists(path));
+            QTRY_COMPARE(listener.running(), !ended);
+            QCOMPARE(decoy.state(), QProcess::Running);
+            decoy.kill();
+            decoy.waitForFinished();
+        }
     }
 };
 

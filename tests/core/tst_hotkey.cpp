@@ -25,40 +25,31 @@ class TestHotKey final : public QObject {
 private Q_SLOTS:
     void cleanup() { qunsetenv(hotKeyVariable); }
 
-    // From the variable and the X modifier state of a Space press to the logged line.
-    void spacePress_data()
-    {
-        QTest::addColumn<QByteArray>("variable");
-        QTest::addColumn<int>("state");
-        QTest::addColumn<QString>("line"); // the name, then the line
-        QTest::newRow("Alt with Caps Lock and Num Lock")
-            << "option-space"_ba << int(xAlt | xLock | xNum)
-            << u"option-space space keydown flags=2686976 match=true"_s;
-        QTest::newRow("Alt+Shift") << "option-space"_ba << int(xAlt | xShift)
-                                   << u"option-space space keydown flags=655360 match=false"_s;
-        QTest::newRow("command, Super")
-            << "command-space"_ba << int(xSuper)
-            << u"command-space space keydown flags=1048576 match=true"_s;
-        QTest::newRow("shift, Shift with Caps Lock")
-            << "shift-space"_ba << int(xShift | xLock)
-            << u"shift-space space keydown flags=196608 match=true"_s;
-        QTest::newRow("wrong case means Alt, named as set")
-            << "Command-space"_ba << int(xAlt)
-            << u"Command-space space keydown flags=524288 match=true"_s;
-        // Typing in other applications leaves no trace.
-        QTest::newRow("plain Space with the locks on: not logged")
-            << "option-space"_ba << int(xLock | xNum) << QString();
-    }
+    // From the variable and the X modifier state of a Space press to the logged
+    // line: the name, then the line.
     void spacePress()
     {
-        QFETCH(QByteArray, variable);
-        QFETCH(int, state);
-        qputenv(hotKeyVariable, variable);
-        const std::uint32_t flags = flagsForXState(std::uint16_t(state), usual);
-        const bool match = spaceMatches(flags, wantedModifier());
-        QTEST(spaceWorthLogging(flags, match) ? hotKeyName() + u' ' + spaceKeydownLine(flags, match)
-                                              : QString(),
-              "line");
+        const std::tuple<QByteArray, int, QString> cases[] = {
+            {"option-space", xAlt | xLock | xNum,
+             u"option-space space keydown flags=2686976 match=true"_s},
+            {"option-space", xAlt | xShift,
+             u"option-space space keydown flags=655360 match=false"_s},
+            {"command-space", xSuper, u"command-space space keydown flags=1048576 match=true"_s},
+            {"shift-space", xShift | xLock, u"shift-space space keydown flags=196608 match=true"_s},
+            // Wrong case means Alt, named as set.
+            {"Command-space", xAlt, u"Command-space space keydown flags=524288 match=true"_s},
+            // Typing in other applications leaves no trace.
+            {"option-space", xLock | xNum, QString()},
+        };
+        for (const auto &[variable, state, line] : cases) {
+            qputenv(hotKeyVariable, variable);
+            const std::uint32_t flags = flagsForXState(std::uint16_t(state), usual);
+            const bool match = spaceMatches(flags, wantedModifier());
+            QCOMPARE(spaceWorthLogging(flags, match)
+                         ? hotKeyName() + u' ' + spaceKeydownLine(flags, match)
+                         : QString(),
+                     line);
+        }
     }
 
     // Key events inside the palette carry Qt's modifiers.
@@ -74,27 +65,26 @@ private Q_SLOTS:
     }
 
     // Qt's Wayland plugin found, or its absence told instead of Qt aborting.
-    void waylandPlugin_data()
-    {
-        QTest::addColumn<QStringList>("files"); // in the second of two plugin folders
-        QTest::addColumn<bool>("found");
-        QTest::newRow("none") << QStringList{} << false;
-        QTest::newRow("only xcb") << QStringList{u"platforms/libqxcb.so"_s} << false;
-        QTest::newRow("wayland, not a platform")
-            << QStringList{u"wayland/libqwayland-generic.so"_s} << false;
-        QTest::newRow("wayland-egl") << QStringList{u"platforms/libqwayland-egl.so"_s} << true;
-    }
     void waylandPlugin()
     {
-        QFETCH(QStringList, files);
-        QFETCH(bool, found);
-        QTemporaryDir first, second;
-        for (const QString &file : files) {
-            QVERIFY(QDir(second.path()).mkpath(file.section(u'/', 0, 0)));
-            QFile plugin(second.filePath(file));
-            QVERIFY(plugin.open(QIODevice::WriteOnly));
+        // Files in the second of two plugin folders, and whether the plugin is found there.
+        const std::pair<QStringList, bool> cases[] = {
+            {{}, false},
+            {{u"platforms/libqxcb.so"_s}, false},
+            {{u"wayland/libqwayland-generic.so"_s}, false}, // not a platform
+            {{u"platforms/libqwayland-egl.so"_s}, true},
+        };
+        QTemporaryDir first;
+        for (const auto &[files, found] : cases) {
+            QTemporaryDir second;
+            for (const QString &file : files) {
+                QVERIFY(QDir(second.path()).mkpath(file.section(u'/', 0, 0)));
+                QFile plugin(second.filePath(file));
+                QVERIFY(plugin.open(QIODevice::WriteOnly));
+            }
+            QVERIFY2(hasWaylandPlugin({first.path(), second.path()}) == found,
+                     qPrintable(files.join(u' ')));
         }
-        QCOMPARE(hasWaylandPlugin({first.path(), second.path()}), found);
         // Asking for another platform, or for a list, never stops the start.
         qputenv("QT_QPA_PLATFORM", "xcb");
         QVERIFY(missingPlatformPlugin().isEmpty());

@@ -13,43 +13,34 @@ class TestInstall final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void agentLocation_data()
-    {
-        QTest::addColumn<QStringList>("folders"); // made under the temporary root
-        QTest::addColumn<QString>("expected");    // relative to the root
-        const QString installed = u"prefix/share/ostrel/agent"_s;
-        const QString standard = u"home/Repos/tarn-use"_s;
-        QTest::newRow("installed only") << QStringList{installed} << installed;
-        QTest::newRow("default repository wins") << QStringList{installed, standard} << standard;
-        QTest::newRow("neither: the default") << QStringList{} << standard;
-    }
     void agentLocation()
     {
-        QFETCH(QStringList, folders);
-        QFETCH(QString, expected);
-        QTemporaryDir root;
-        for (const QString &folder : std::as_const(folders))
-            QVERIFY(QDir(root.path()).mkpath(folder));
-        const QString agent =
-            TarnBridge::installedAgentPath(root.filePath(u"prefix/libexec/ostrel"_s));
-        QCOMPARE(TarnBridge::chooseRepository(std::nullopt, root.filePath(u"home"_s), agent),
-                 root.filePath(expected));
+        const QString installed = u"prefix/share/ostrel/agent"_s;
+        const QString standard = u"home/Repos/tarn-use"_s;
+        // Folders made under a temporary root, the one chosen: installed only;
+        // the default repository wins; neither, the default.
+        const std::pair<QStringList, QString> cases[] = {
+            {{installed}, installed}, {{installed, standard}, standard}, {{}, standard}};
+        for (const auto &[folders, expected] : cases) {
+            QTemporaryDir root;
+            for (const QString &folder : folders)
+                QVERIFY(QDir(root.path()).mkpath(folder));
+            const QString agent =
+                TarnBridge::installedAgentPath(root.filePath(u"prefix/libexec/ostrel"_s));
+            QCOMPARE(TarnBridge::chooseRepository(std::nullopt, root.filePath(u"home"_s), agent),
+                     root.filePath(expected));
+        }
     }
 
-    void execArgument_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << u"/usr/bin/ostrel"_s << u"/usr/bin/ostrel"_s;
-        QTest::newRow("quote, dollar, backslash")
-            << u"/x/a\"b$c\\d/ostrel"_s << u"\"/x/a\\\\\"b\\\\$c\\\\\\\\d/ostrel\""_s;
-        QTest::newRow("percent") << u"/x/100%/ostrel"_s << u"/x/100%%/ostrel"_s;
-    }
     void execArgument()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, exec);
-        QCOMPARE(QString::fromStdString(Autostart::execArgument(path.toStdString())), exec);
+        const std::pair<QString, QString> cases[] = {
+            {u"/usr/bin/ostrel"_s, u"/usr/bin/ostrel"_s},
+            {u"/x/a\"b$c\\d/ostrel"_s, u"\"/x/a\\\\\"b\\\\$c\\\\\\\\d/ostrel\""_s},
+            {u"/x/100%/ostrel"_s, u"/x/100%%/ostrel"_s},
+        };
+        for (const auto &[path, exec] : cases)
+            QCOMPARE(QString::fromStdString(Autostart::execArgument(path.toStdString())), exec);
     }
 
     void autostartEntry()

@@ -44,80 +44,75 @@ class TestLog final : public QObject {
 
 private Q_SLOTS:
     // Whatever is at the path, the line lands in a private file of ours and nowhere else.
-    void whatIsAtThePath_data()
-    {
-        QTest::addColumn<QString>("planted");
-        for (const char *planted : {"nothing", "ours", "ours, open to all", "symlink", "hard link",
-                                    "foreign", "fifo", "directory"})
-            QTest::newRow(planted) << QString::fromLatin1(planted);
-    }
     void whatIsAtThePath()
     {
-        QFETCH(QString, planted);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"ostrel-app.log"_s), other = dir.filePath(u"precious"_s);
-        const QByteArray nativePath = QFile::encodeName(path);
-        const bool ours = planted.startsWith(u"ours"_s), folder = planted == u"directory";
-        const bool hasOther = planted == u"symlink" || planted == u"hard link";
-        if (ours || planted == u"foreign")
-            writeFile(path, "earlier\n", planted.endsWith(u"all"_s) ? 0666 : 0600);
-        if (hasOther)
-            writeFile(other, "keep me\n");
-        if (planted == u"symlink")
-            QVERIFY(QFile::link(other, path));
-        if (planted == u"hard link")
-            QCOMPARE(::link(QFile::encodeName(other).constData(), nativePath.constData()), 0);
-        if (planted == u"foreign") {
-            if (::geteuid() != 0)
-                QSKIP("making another user's file needs root");
-            QCOMPARE(::chown(nativePath.constData(), 65534, 65534), 0);
+        // Another user's file last: without root, the rest has run when it skips.
+        for (const QString &planted :
+             {u"nothing"_s, u"ours"_s, u"ours, open to all"_s, u"symlink"_s, u"hard link"_s,
+              u"fifo"_s, u"directory"_s, u"foreign"_s}) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(u"ostrel-app.log"_s),
+                          other = dir.filePath(u"precious"_s);
+            const QByteArray nativePath = QFile::encodeName(path);
+            const bool ours = planted.startsWith(u"ours"_s), folder = planted == u"directory";
+            const bool hasOther = planted == u"symlink" || planted == u"hard link";
+            if (ours || planted == u"foreign")
+                writeFile(path, "earlier\n", planted.endsWith(u"all"_s) ? 0666 : 0600);
+            if (hasOther)
+                writeFile(other, "keep me\n");
+            if (planted == u"symlink")
+                QVERIFY(QFile::link(other, path));
+            if (planted == u"hard link")
+                QCOMPARE(::link(QFile::encodeName(other).constData(), nativePath.constData()), 0);
+            if (planted == u"foreign") {
+                if (::geteuid() != 0)
+                    QSKIP("making another user's file needs root");
+                QCOMPARE(::chown(nativePath.constData(), 65534, 65534), 0);
+            }
+            if (planted == u"fifo")
+                QCOMPARE(::mkfifo(nativePath.constData(), 0600), 0);
+            if (folder)
+                QVERIFY(QDir().mkdir(path));
+
+            appendLogFile(path, "one\n");
+
+            struct stat st {};
+            QCOMPARE(::lstat(nativePath.constData(), &st), 0);
+            QCOMPARE(st.st_mode & (folder ? S_IFMT : S_IFMT | 07777),
+                     folder ? S_IFDIR : S_IFREG | 0600);
+            QCOMPARE(st.st_uid, ::geteuid());
+            QCOMPARE(readAll(path), ours     ? "earlier\none\n"_ba
+                                    : folder ? QByteArray()
+                                             : "one\n"_ba);
+            QCOMPARE(entries(dir).filter(u"ostrel-app.log."_s), QStringList()); // no temporary left
         }
-        if (planted == u"fifo")
-            QCOMPARE(::mkfifo(nativePath.constData(), 0600), 0);
-        if (folder)
-            QVERIFY(QDir().mkdir(path));
-
-        appendLogFile(path, "one\n");
-
-        struct stat st {};
-        QCOMPARE(::lstat(nativePath.constData(), &st), 0);
-        QCOMPARE(st.st_mode & (folder ? S_IFMT : S_IFMT | 07777),
-                 folder ? S_IFDIR : S_IFREG | 0600);
-        QCOMPARE(st.st_uid, ::geteuid());
-        QCOMPARE(readAll(path), ours ? "earlier\none\n"_ba : folder ? QByteArray() : "one\n"_ba);
-        QCOMPARE(entries(dir).filter(u"ostrel-app.log."_s), QStringList()); // no temporary left
     }
 
     // Text of another program cannot forge a line, turn one around or make it endless.
-    void peerTextStaysOneLine_data()
-    {
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("line");
-        QTest::newRow("a forged line")
-            << u"dictation: x\n2026-12-05 22:07:18 +0000 ready pid=1\r\x1b[2J"_s
-            << u"dictation: x\\n2026-12-05 22:07:18 +0000 ready pid=1\\r\\x1b[2J"_s;
-        QTest::newRow("bidi controls")
-            << u"dictation: \u202egnp.exe\u2029"_s << u"dictation: \\u202egnp.exe\\u2029"_s;
-        QTest::newRow("endless") << QString(3000, u'a') << QString(messageLimit, u'a') + u'\u2026';
-    }
     void peerTextStaysOneLine()
     {
-        QFETCH(QString, message);
-        QTemporaryDir dir;
-        const QString captured = dir.filePath(u"stderr"_s);
-        std::fflush(stderr);
-        const int saved = ::dup(STDERR_FILENO);
-        const int fd = ::open(QFile::encodeName(captured).constData(),
-                              O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        QVERIFY(saved >= 0 && fd >= 0);
-        ::dup2(fd, STDERR_FILENO);
-        ::close(fd);
-        log(message);
-        std::fflush(stderr);
-        ::dup2(saved, STDERR_FILENO);
-        ::close(saved);
-        QFETCH(QString, line);
-        QCOMPARE(QString::fromUtf8(readAll(captured)), u"ostrel: "_s + line + u'\n');
+        const std::pair<QString, QString> cases[] = {
+            {u"dictation: x\n2026-12-05 22:07:18 +0000 ready pid=1\r\x1b[2J"_s,
+             u"dictation: x\\n2026-12-05 22:07:18 +0000 ready pid=1\\r\\x1b[2J"_s},
+            {u"dictation: \u202egnp.exe\u2029"_s, u"dictation: \\u202egnp.exe\\u2029"_s},
+            {QString(3000, u'a'), QString(messageLimit, u'a') + u'\u2026'},
+        };
+        for (const auto &[message, line] : cases) {
+            QTemporaryDir dir;
+            const QString captured = dir.filePath(u"stderr"_s);
+            std::fflush(stderr);
+            const int saved = ::dup(STDERR_FILENO);
+            const int fd = ::open(QFile::encodeName(captured).constData(),
+                                  O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+            QVERIFY(saved >= 0 && fd >= 0);
+            ::dup2(fd, STDERR_FILENO);
+            ::close(fd);
+            log(message);
+            std::fflush(stderr);
+            ::dup2(saved, STDERR_FILENO);
+            ::close(saved);
+            QCOMPARE(QString::fromUtf8(readAll(captured)), u"ostrel: "_s + line + u'\n');
+        }
     }
 
     // A burst of 3, then 2 lines a second; the next line let through counts the drops.

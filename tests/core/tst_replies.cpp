@@ -1,5 +1,4 @@
 #include "bridge/replies.h"
-#include "palette/layout.h"
 #include "palette/rows.h"
 #include "tests/testkit/testmain.h"
 
@@ -24,19 +23,11 @@ class TestReplies final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void trimGoal_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QString>("goal");
-        QTest::newRow("other space separators")
-            << u"\u00a0\u3000left half\u2003"_s << u"left half"_s;
-        QTest::newRow("line breaks stay") << u" \nbattery\r\n\t"_s << u"\nbattery\r\n"_s;
-        QTest::newRow("blank") << u" \t\u00a0 "_s << QString();
-    }
     void trimGoal()
     {
-        QFETCH(QString, text);
-        QTEST(replies::trimGoal(text), "goal");
+        QCOMPARE(replies::trimGoal(u"\u00a0\u3000left half\u2003"_s), u"left half"_s);
+        QCOMPARE(replies::trimGoal(u" \nbattery\r\n\t"_s), u"\nbattery\r\n"_s); // breaks stay
+        QCOMPARE(replies::trimGoal(u" \t\u00a0 "_s), QString());
     }
 
     // An unstructured reply becomes one row under the goal "g".
@@ -118,13 +109,6 @@ private Q_SLOTS:
     {
         const Results answers{row(u"A"_s, {}, false, u"t1"_s), row(u"B"_s, {}, false, u""_s)};
         QCOMPARE(composeRows({}, answers), idleRows());
-    }
-
-    // Edges round down, also on a screen above or left of the primary one.
-    void panelFrameOnANegativeScreen()
-    {
-        QCOMPARE(Layout::panelFrame(QRect(-1365, -1080, 1365, 1080), 1),
-                 QRect(-1023, -843, 680, 114));
     }
 };
 

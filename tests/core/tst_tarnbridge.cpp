@@ -18,9 +18,6 @@ using namespace Qt::StringLiterals;
 using namespace ostrel;
 using TarnBridge::DaemonEndpoint;
 
-Q_DECLARE_METATYPE(std::optional<DaemonEndpoint>)
-Q_DECLARE_METATYPE(QList<uid_t>)
-
 namespace {
 
 QString nvm(const char *version)
@@ -34,85 +31,64 @@ class TestTarnBridge final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void daemonFile_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<std::optional<DaemonEndpoint>>("endpoint");
-        const std::optional<DaemonEndpoint> none;
-        QTest::newRow("valid, extra members")
-            << QByteArray(R"({"pid": 7, "port": 65535, "token": "ab12"})")
-            << std::optional(DaemonEndpoint{65535, u"ab12"_s});
-        QTest::newRow("port as string") << QByteArray(R"({"port": "41234", "token": "t"})") << none;
-        QTest::newRow("fractional port") << QByteArray(R"({"port": 80.5, "token": "t"})") << none;
-        QTest::newRow("port zero") << QByteArray(R"({"port": 0, "token": "t"})") << none;
-        QTest::newRow("port too high") << QByteArray(R"({"port": 65536, "token": "t"})") << none;
-        QTest::newRow("token not a string") << QByteArray(R"({"port": 1, "token": 5})") << none;
-        QTest::newRow("array") << QByteArray(R"([{"port": 1, "token": "t"}])") << none;
-    }
     void daemonFile()
     {
-        QFETCH(QByteArray, bytes);
-        QTEST(TarnBridge::parseDaemonFile(bytes), "endpoint");
+        QCOMPARE(TarnBridge::parseDaemonFile(R"({"pid": 7, "port": 65535, "token": "ab12"})"),
+                 std::optional(DaemonEndpoint{65535, u"ab12"_s}));
+        for (const char *bad :
+             {R"({"port": "41234", "token": "t"})", R"({"port": 80.5, "token": "t"})",
+              R"({"port": 0, "token": "t"})", R"({"port": 65536, "token": "t"})",
+              R"({"port": 1, "token": 5})", R"([{"port": 1, "token": "t"}])"})
+            QVERIFY2(!TarnBridge::parseDaemonFile(bad), bad);
     }
 
     // Only a small regular file is read, and nothing planted there blocks us.
-    void daemonFileOnDisk_data()
-    {
-        QTest::addColumn<QString>("planted");
-        QTest::addColumn<bool>("read");
-        QTest::newRow("file") << u"file"_s << true;
-        QTest::newRow("fifo") << u"fifo"_s << false;
-        QTest::newRow("symlink to a file") << u"symlink"_s << false;
-        QTest::newRow("over the cap") << u"big"_s << false;
-    }
     void daemonFileOnDisk()
     {
-        QFETCH(QString, planted);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(u"daemon.json"_s), real = dir.filePath(u"real"_s);
-        const QByteArray bytes = planted == u"big"_s
-                                     ? QByteArray(TarnBridge::daemonFileCap + 1, ' ')
-                                     : QByteArray(R"({"port":1,"token":"t"})");
-        QFile file(planted == u"symlink"_s ? real : path);
-        if (planted == u"fifo"_s)
-            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
-        else
-            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-        file.close();
-        if (planted == u"symlink"_s)
-            QVERIFY(QFile::link(real, path));
-        QFETCH(bool, read);
-        QCOMPARE(TarnBridge::readDaemonFile(path), read ? std::optional(bytes) : std::nullopt);
+        for (const QString &planted : {u"file"_s, u"fifo"_s, u"symlink"_s, u"big"_s}) {
+            QTemporaryDir dir;
+            const QString path = dir.filePath(u"daemon.json"_s), real = dir.filePath(u"real"_s);
+            const QByteArray bytes = planted == u"big"_s
+                                         ? QByteArray(TarnBridge::daemonFileCap + 1, ' ')
+                                         : QByteArray(R"({"port":1,"token":"t"})");
+            QFile file(planted == u"symlink"_s ? real : path);
+            if (planted == u"fifo"_s)
+                QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+            else
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+            file.close();
+            if (planted == u"symlink"_s)
+                QVERIFY(QFile::link(real, path));
+            QCOMPARE(TarnBridge::readDaemonFile(path),
+                     planted == u"file"_s ? std::optional(bytes) : std::nullopt);
+        }
     }
 
     // Owners of the sockets that would take a connection to 127.0.0.1:8080
     // (0x1F90); the kernel prints addresses as they lie in memory.
-    void listenersOfAPort_data()
+    void listenersOfAPort()
     {
-        QTest::addColumn<QByteArray>("table");
-        QTest::addColumn<QList<uid_t>>("owners");
         const QByteArray header = "  sl  local_address rem_address   st tx_queue rx_queue tr "
                                   "tm->when retrnsmt   uid  timeout inode\n";
         auto row = [](const char *local, const char *state, const char *uid) -> QByteArray {
             return QByteArray("   0: ") + local + " 00000000:0000 " + state +
                    " 00000000:00000000 00:00000000 00000000  " + uid + "        0 4242 1\n";
         };
-        QTest::newRow("loopback, any, other ports and states")
-            << header + row("0100007F:1F90", "0A", "1000") + row("00000000:1F90", "0A", "65534") +
-                   row("0100007F:1F91", "0A", "7") + row("0100007F:1F90", "01", "8") +
-                   row("0200007F:1F90", "0A", "9")
-            << QList<uid_t>{1000, 65534};
-        QTest::newRow("IPv6: any and mapped loopback, not ::1")
-            << header + row("00000000000000000000000000000000:1F90", "0A", "5") +
-                   row("0000000000000000FFFF00000100007F:1F90", "0A", "6") +
-                   row("00000000000000000000000001000000:1F90", "0A", "7")
-            << QList<uid_t>{5, 6};
-        QTest::newRow("junk") << QByteArray("0A 0A\n:\n\n   0: zz:1F90 x 0A") << QList<uid_t>{};
-    }
-    void listenersOfAPort()
-    {
-        QFETCH(QByteArray, table);
-        QTEST(sockets::loopbackListeners(table, 8080), "owners");
+        const std::pair<QByteArray, QList<uid_t>> cases[] = {
+            // Loopback and any; not other ports, states or addresses.
+            {header + row("0100007F:1F90", "0A", "1000") + row("00000000:1F90", "0A", "65534") +
+                 row("0100007F:1F91", "0A", "7") + row("0100007F:1F90", "01", "8") +
+                 row("0200007F:1F90", "0A", "9"),
+             {1000, 65534}},
+            // IPv6: any and mapped loopback, not ::1.
+            {header + row("00000000000000000000000000000000:1F90", "0A", "5") +
+                 row("0000000000000000FFFF00000100007F:1F90", "0A", "6") +
+                 row("00000000000000000000000001000000:1F90", "0A", "7"),
+             {5, 6}},
+            {"0A 0A\n:\n\n   0: zz:1F90 x 0A", {}},
+        };
+        for (const auto &[table, owners] : cases)
+            QCOMPARE(sockets::loopbackListeners(table, 8080), owners);
     }
 
     // The token goes to our own daemon, and nowhere an id of dots would lead;
@@ -159,65 +135,51 @@ private Q_SLOTS:
         QVERIFY(!squatter.readAllStandardOutput().contains("connected"));
     }
 
-    void numericCompare_data()
-    {
-        QTest::addColumn<QString>("a");
-        QTest::addColumn<QString>("b");
-        QTest::addColumn<int>("order");
-        QTest::newRow("later run decides") << u"v18.19.0"_s << u"v18.2.0"_s << 1;
-        QTest::newRow("leading zeros") << u"v007"_s << u"v7"_s << 0;
-        QTest::newRow("prefix shorter") << u"v20"_s << u"v20.1"_s << -1;
-        QTest::newRow("beyond 64 bits")
-            << u"v123456789012345678901234567890"_s << u"v99999999999999999999999999999"_s << 1;
-    }
     void numericCompare()
     {
-        QFETCH(QString, a);
-        QFETCH(QString, b);
-        QFETCH(int, order);
-        QCOMPARE(TarnBridge::numericCompare(a, b), order);
-        QCOMPARE(TarnBridge::numericCompare(b, a), -order);
+        const std::tuple<QString, QString, int> cases[] = {
+            {u"v18.19.0"_s, u"v18.2.0"_s, 1}, // the later run decides
+            {u"v007"_s, u"v7"_s, 0},
+            {u"v20"_s, u"v20.1"_s, -1},
+            {u"v123456789012345678901234567890"_s, u"v99999999999999999999999999999"_s, 1},
+        };
+        for (const auto &[a, b, order] : cases) {
+            QCOMPARE(TarnBridge::numericCompare(a, b), order);
+            QCOMPARE(TarnBridge::numericCompare(b, a), -order);
+        }
     }
 
     // Paths relative to a fresh home whose system places are a/, b/ and c/.
-    void findNode_data()
-    {
-        QTest::addColumn<QStringList>("files");
-        QTest::addColumn<QString>("override"); // null: OSTREL_NODE unset
-        QTest::addColumn<QString>("found");
-        QTest::newRow("newest nvm by value")
-            << QStringList{nvm("v9.11.2"), nvm("v20.11.1"), nvm("v18.19.0"), u"a/node"_s}
-            << QString() << nvm("v20.11.1");
-        QTest::newRow("newest not executable")
-            << QStringList{nvm("v20.11.1") + u'-', nvm("v18.19.0")} << QString() << nvm("v18.19.0");
-        QTest::newRow("override first")
-            << QStringList{u"bin/node"_s, nvm("v20.11.1")} << u"bin/node"_s << u"bin/node"_s;
-        QTest::newRow("override not executable")
-            << QStringList{u"bin/node-"_s, nvm("v1.0.0")} << u"bin/node"_s << nvm("v1.0.0");
-        QTest::newRow("override a folder")
-            << QStringList{nvm("v1.0.0")} << u".nvm"_s << nvm("v1.0.0");
-        QTest::newRow("system places in order")
-            << QStringList{u"b/node"_s, u"c/node"_s} << u""_s << u"b/node"_s;
-    }
     void findNode()
     {
-        QFETCH(QStringList, files);
-        QFETCH(QString, override);
-        QFETCH(QString, found);
-        QTemporaryDir home;
-        const QString root = home.path() + u'/';
-        for (QString file : files) {
-            const bool plain = file.endsWith(u'-'); // made without the execute bit
-            file.chop(plain ? 1 : 0);
-            QVERIFY(QDir(root).mkpath(QFileInfo(file).path()));
-            QFile made(root + file);
-            QVERIFY(made.open(QIODevice::WriteOnly) &&
-                    made.setPermissions(plain ? QFile::ReadOwner : QFile::ExeOwner));
+        // Files made (executable unless they end in "-"), OSTREL_NODE (null: unset), the one found.
+        const std::tuple<QStringList, QString, QString> cases[] = {
+            {{nvm("v9.11.2"), nvm("v20.11.1"), nvm("v18.19.0"), u"a/node"_s},
+             QString(),
+             nvm("v20.11.1")},
+            {{nvm("v20.11.1") + u'-', nvm("v18.19.0")}, QString(), nvm("v18.19.0")},
+            {{u"bin/node"_s, nvm("v20.11.1")}, u"bin/node"_s, u"bin/node"_s},
+            {{u"bin/node-"_s, nvm("v1.0.0")}, u"bin/node"_s, nvm("v1.0.0")},
+            {{nvm("v1.0.0")}, u".nvm"_s, nvm("v1.0.0")},      // a folder
+            {{u"b/node"_s, u"c/node"_s}, u""_s, u"b/node"_s}, // system places in order
+        };
+        for (const auto &[files, override, found] : cases) {
+            QTemporaryDir home;
+            const QString root = home.path() + u'/';
+            for (QString file : files) {
+                const bool plain = file.endsWith(u'-'); // made without the execute bit
+                file.chop(plain ? 1 : 0);
+                QVERIFY(QDir(root).mkpath(QFileInfo(file).path()));
+                QFile made(root + file);
+                QVERIFY(made.open(QIODevice::WriteOnly) &&
+                        made.setPermissions(plain ? QFile::ReadOwner : QFile::ExeOwner));
+            }
+            const QStringList system{root + u"a/node"_s, root + u"b/node"_s, root + u"c/node"_s};
+            const auto overridePath =
+                override.isNull() ? std::nullopt : std::optional(root + override);
+            QCOMPARE(TarnBridge::findNode(overridePath, home.path(), system),
+                     found.isEmpty() ? std::nullopt : std::optional(root + found));
         }
-        const QStringList system{root + u"a/node"_s, root + u"b/node"_s, root + u"c/node"_s};
-        const auto overridePath = override.isNull() ? std::nullopt : std::optional(root + override);
-        QCOMPARE(TarnBridge::findNode(overridePath, home.path(), system),
-                 found.isEmpty() ? std::nullopt : std::optional(root + found));
     }
 };
 

@@ -9,24 +9,6 @@ class TestTranscript final : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    // Chunks fed in order, a cap of 8 bytes: the lines joined by '|', drops, what waits.
-    void split_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("chunks");
-        QTest::addColumn<QByteArray>("lines");
-        QTest::addColumn<int>("dropped");
-        QTest::addColumn<qsizetype>("pending");
-        QTest::newRow("two lines, a third completed later")
-            << QList<QByteArray>{"a\nbb\ncc", "c\n"} << QByteArray("a|bb|ccc") << 0 << qsizetype(0);
-        QTest::newRow("exactly the cap, empty lines kept")
-            << QList<QByteArray>{"12345678\n\n"} << QByteArray("12345678|") << 0 << qsizetype(0);
-        QTest::newRow("over the cap across chunks, dropped up to its line feed")
-            << QList<QByteArray>{"12345", "6789", "abcdefgh", "ij\nok\nn"} << QByteArray("ok") << 1
-            << qsizetype(1);
-        QTest::newRow("over the cap with its line feed, twice")
-            << QList<QByteArray>{"123456789\n123456789\nok\n"} << QByteArray("ok") << 2
-            << qsizetype(0);
-    }
     // Heard words come as one line, without controls that turn text around.
     void parseLine()
     {
@@ -34,21 +16,30 @@ private Q_SLOTS:
         QCOMPARE(event, (transcript::Event{transcript::Event::Kind::Final, u"gnp.exe ok"_qs}));
     }
 
+    // Chunks fed in order, a cap of 8 bytes: the lines joined by '|', drops, what waits.
     void split()
     {
-        QFETCH(QList<QByteArray>, chunks);
-        transcript::LineSplitter splitter(8);
-        QList<QByteArray> cut;
-        int drops = 0;
-        for (const QByteArray &chunk : chunks) {
-            const auto out = splitter.feed(chunk);
-            cut += out.lines;
-            drops += out.dropped;
-            QVERIFY(splitter.pendingSize() <= 8);
+        const std::tuple<QList<QByteArray>, QByteArray, int, qsizetype> cases[] = {
+            {{"a\nbb\ncc", "c\n"}, "a|bb|ccc", 0, 0},
+            {{"12345678\n\n"}, "12345678|", 0, 0}, // exactly the cap, empty lines kept
+            // Over the cap across chunks, dropped up to its line feed.
+            {{"12345", "6789", "abcdefgh", "ij\nok\nn"}, "ok", 1, 1},
+            {{"123456789\n123456789\nok\n"}, "ok", 2, 0},
+        };
+        for (const auto &[chunks, lines, dropped, pending] : cases) {
+            transcript::LineSplitter splitter(8);
+            QList<QByteArray> cut;
+            int drops = 0;
+            for (const QByteArray &chunk : chunks) {
+                const auto out = splitter.feed(chunk);
+                cut += out.lines;
+                drops += out.dropped;
+                QVERIFY(splitter.pendingSize() <= 8);
+            }
+            QCOMPARE(cut.join('|'), lines);
+            QCOMPARE(drops, dropped);
+            QCOMPARE(splitter.pendingSize(), pending);
         }
-        QTEST(cut.join('|'), "lines");
-        QTEST(drops, "dropped");
-        QTEST(splitter.pendingSize(), "pending");
     }
 };
 

@@ -22,30 +22,26 @@ private Q_SLOTS:
     void init() { m_clock = std::make_unique<ostrel::testing::AnimationClock>(); }
     void cleanup() { m_clock.reset(); }
 
-    // 0 -> 10, linear, there and back: the value at moments of the clock.
-    void playsItsCyclesAndEnds_data()
-    {
-        const double ended = std::nan("");
-        QTest::addColumn<int>("repeatCount");
-        QTest::addColumn<QList<QPointF>>("samples"); // (ms, value)
-        QTest::newRow("twice") << 2 << QList<QPointF>{{200, 8}, {450, 2}, {700, 8}, {1000, ended}};
-        QTest::newRow("endless") << -1 << QList<QPointF>{{100125, 5}};
-    }
+    // 0 -> 10, linear, there and back, twice or endless: the value at moments of the clock.
     void playsItsCyclesAndEnds()
     {
-        QFETCH(int, repeatCount);
-        QFETCH(QList<QPointF>, samples);
-        KeyedAnimations animations;
-        QSignalSpy changed(&animations, &KeyedAnimations::changed);
-        Animation animation{.to = 10.0, .durationMs = 250, .autoreverses = true};
-        animation.repeatCount = repeatCount;
-        animations.add(u"k"_s, animation);
-        int now = 0;
-        for (const QPointF &sample : samples) {
-            changed.clear();
-            m_clock->frame(int(sample.x()) - std::exchange(now, int(sample.x())));
-            QVERIFY(changed.size() > 0);
-            QCOMPARE(animations.value(u"k"_s, std::nan("")), sample.y());
+        const std::pair<int, QList<QPointF>> cases[] = {
+            {2, {{200, 8}, {450, 2}, {700, 8}, {1000, std::nan("")}}},
+            {-1, {{100125, 5}}},
+        };
+        for (const auto &[repeatCount, samples] : cases) {
+            KeyedAnimations animations;
+            QSignalSpy changed(&animations, &KeyedAnimations::changed);
+            Animation animation{.to = 10.0, .durationMs = 250, .autoreverses = true};
+            animation.repeatCount = repeatCount;
+            animations.add(u"k"_s, animation);
+            int now = 0;
+            for (const QPointF &sample : samples) {
+                changed.clear();
+                m_clock->frame(int(sample.x()) - std::exchange(now, int(sample.x())));
+                QVERIFY(changed.size() > 0);
+                QCOMPARE(animations.value(u"k"_s, std::nan("")), sample.y());
+            }
         }
     }
 

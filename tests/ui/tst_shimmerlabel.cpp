@@ -38,28 +38,23 @@ private Q_SLOTS:
         QVERIFY(wraps >= 2);
     }
 
-    void elides_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("width");
-        QTest::addColumn<QString>("shown"); // "…": elided
-        QTest::newRow("line breaks become spaces")
-            << u"one\ntwo\tthree"_s << 2000 << u"one two three"_s;
-        QTest::newRow("too long") << QString(80, u'w') << 120 << u"…"_s;
-        QTest::newRow("no room") << u"text"_s << 2 << QString();
-    }
+    // Line breaks become spaces; too long a line ends in "…"; no room, no text.
     void elides()
     {
-        QFETCH(QString, text);
-        QFETCH(int, width);
-        QFETCH(QString, shown);
-        ShimmerLabel label(text, QFont());
-        label.resize(width, label.sizeHint().height());
-        const QString line = label.displayText();
-        const bool fits = QFontMetricsF(label.font()).horizontalAdvance(line) <= width - 2;
-        QVERIFY2(shown == u"…" ? line.endsWith(u'…') && fits : line == shown, qPrintable(line));
-        QImage image(label.size(), QImage::Format_ARGB32_Premultiplied);
-        label.render(&image); // paints whatever the width
+        const std::tuple<QString, int, QString> cases[] = {
+            {u"one\ntwo\tthree"_s, 2000, u"one two three"_s},
+            {QString(80, u'w'), 120, u"…"_s},
+            {u"text"_s, 2, QString()},
+        };
+        for (const auto &[text, width, shown] : cases) {
+            ShimmerLabel label(text, QFont());
+            label.resize(width, label.sizeHint().height());
+            const QString line = label.displayText();
+            const bool fits = QFontMetricsF(label.font()).horizontalAdvance(line) <= width - 2;
+            QVERIFY2(shown == u"…" ? line.endsWith(u'…') && fits : line == shown, qPrintable(line));
+            QImage image(label.size(), QImage::Format_ARGB32_Premultiplied);
+            label.render(&image); // paints whatever the width
+        }
     }
 };
 

@@ -11,11 +11,7 @@ source "$here/../e2e/lib.sh"
 setup "$1"
 keys() { echo "$*" > "$WLKEYS"; }
 
-xev -name viewer -geometry 400x200+50+50 -event keyboard > "$work/viewer" 2>/dev/null &
-helpers+=($!)
-find_viewer() { viewer_wid=$(xdotool search --onlyvisible --name '^viewer$' 2>/dev/null | head -n1); [ -n "$viewer_wid" ]; }
-wait_for 10 find_viewer
-viewer_got() { grep -c "keysym 0x[0-9a-f]*, $1)" "$work/viewer"; }
+start_viewer
 viewer_focused() { [ "$(xdotool getwindowfocus 2>/dev/null)" = "$viewer_wid" ]; }
 focus_viewer() { swaymsg -q "[class=\"^Xev\$\"] focus" 2>/dev/null || xdotool windowactivate "$viewer_wid"; wait_for 5 viewer_focused; }
 # The field's text, copied with the compositor's keys.

@@ -38,30 +38,26 @@ private Q_SLOTS:
     void cleanup() { m_palette.reset(); }
 
     // The selection moves without wrapping and stays in view; the field's cursor stays.
-    void arrows_data()
-    {
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<QString>("keys");
-        QTest::addColumn<int>("selected");
-        QTest::newRow("up stops at the first") << 3 << u"DDUUU"_s << 0;
-        QTest::newRow("scrolls to the last, stops there") << 20 << QString(21, u'D') << 19;
-    }
     void arrows()
     {
-        QFETCH(int, rows);
-        QFETCH(QString, keys);
-        QFETCH(int, selected);
-        m_palette->m_answerRows = Results(rows, Result{u"row"_s, {}});
-        showPalette();
-        field()->setText(u"ab"_s);
-        field()->setCursorPosition(1);
-        for (QChar k : keys)
-            press(k == u'D' ? Qt::Key_Down : Qt::Key_Up);
-        QCOMPARE(list()->selectedRow(), selected);
-        QCOMPARE(field()->cursorPosition(), 1);
-        const QWidget *row = list()->rowView(selected);
-        QTRY_VERIFY(list()->viewport()->rect().contains(
-            QRect(row->mapTo(list()->viewport(), QPoint()), row->size())));
+        // Rows, keys (Down, Up), the row selected: up stops at the first; down
+        // scrolls to the last and stops there.
+        for (const auto &[rows, keys, selected] :
+             {std::tuple(3, u"DDUUU"_s, 0), std::tuple(20, QString(21, u'D'), 19)}) {
+            m_palette.reset(); // one palette at a time, as in init()
+            m_palette = std::make_unique<Palette>();
+            m_palette->m_answerRows = Results(rows, Result{u"row"_s, {}});
+            showPalette();
+            field()->setText(u"ab"_s);
+            field()->setCursorPosition(1);
+            for (QChar k : keys)
+                press(k == u'D' ? Qt::Key_Down : Qt::Key_Up);
+            QCOMPARE(list()->selectedRow(), selected);
+            QCOMPARE(field()->cursorPosition(), 1);
+            const QWidget *row = list()->rowView(selected);
+            QTRY_VERIFY(list()->viewport()->rect().contains(
+                QRect(row->mapTo(list()->viewport(), QPoint()), row->size())));
+        }
     }
 
     // However many rows, views exist only for those in sight and next to them.
@@ -119,34 +115,30 @@ private Q_SLOTS:
         QVERIFY(returned.isEmpty() && m_palette->isVisible());
     }
 
-    // Losing focus hides the palette, unless something holds it.
-    void focusRule_data()
-    {
-        QTest::addColumn<QString>("holding");
-        QTest::addColumn<bool>("dismissed");
-        QTest::newRow("pinned") << u"pinned"_s << false;
-        QTest::newRow("never key") << u"never key"_s << false;
-        QTest::newRow("speech 2 s ago") << u"2"_s << false;
-        QTest::newRow("speech 5 s ago") << u"5"_s << true;
-    }
+    // Losing focus hides the palette, unless something holds it: a pin, a
+    // window never made key, speech 2 s ago (not 5).
     void focusRule()
     {
-        QFETCH(QString, holding);
-        QFETCH(bool, dismissed);
-        showPalette();
-        m_palette->m_pinned = holding == u"pinned";
-        m_palette->m_everKey = holding != u"never key";
-        if (const int ago = holding.toInt())
-            m_palette->dictation().m_lastSpeech =
-                Dictation::Clock::now() - std::chrono::seconds(ago);
-        // Another window of the application takes focus, as a click there would.
-        QWidget other;
-        other.setGeometry(10, 10, 200, 100);
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
-        QCoreApplication::processEvents();
-        QCOMPARE(m_palette->isVisible(), !dismissed);
+        const std::pair<QString, bool> cases[] = {
+            {u"pinned"_s, false}, {u"never key"_s, false}, {u"2"_s, false}, {u"5"_s, true}};
+        for (const auto &[holding, dismissed] : cases) {
+            m_palette.reset();
+            m_palette = std::make_unique<Palette>();
+            showPalette();
+            m_palette->m_pinned = holding == u"pinned";
+            m_palette->m_everKey = holding != u"never key";
+            if (const int ago = holding.toInt())
+                m_palette->dictation().m_lastSpeech =
+                    Dictation::Clock::now() - std::chrono::seconds(ago);
+            // Another window of the application takes focus, as a click there would.
+            QWidget other;
+            other.setGeometry(10, 10, 200, 100);
+            other.show();
+            other.activateWindow();
+            QVERIFY(QTest::qWaitForWindowActive(&other));
+            QCoreApplication::processEvents();
+            QCOMPARE(m_palette->isVisible(), !dismissed);
+        }
     }
 };
 

@@ -40,6 +40,7 @@ private:
     QByteArray m_savedRepo = qgetenv("OSTREL_REPO");
     std::unique_ptr<Palette> m_palette;
     int m_savedStderr = -1;
+    QStringList m_heard; // what the dictation heard, in order
 
     QString repo() const { return m_files->path(u"repo"_s); }
     // What the palette logged since the test began, without the prefix.
@@ -64,6 +65,9 @@ private:
     {
         m_palette = std::make_unique<Palette>();
         m_palette->dictation().setVoiceSettings({m_files->path(u"pkill"_s), 2s, 300ms});
+        m_heard.clear();
+        connect(&dictation(), &Dictation::heard, m_palette.get(),
+                [this](const QString &text) { m_heard << text; });
     }
     Dictation &dictation() const { return m_palette->dictation(); }
     OrbView *orb() const { return m_palette->findChild<OrbView *>(); }
@@ -181,10 +185,6 @@ private Q_SLOTS:
     void partialFlood()
     {
         QVERIFY(m_files->write(u"behaviour"_s, fakes::partialFlood));
-        QStringList texts;
-        const QObject scope;
-        connect(&dictation(), &Dictation::heard, &scope,
-                [&texts](const QString &text) { texts << text; });
         present();
         QVERIFY(dictation().hasListener());
         QVERIFY(m_files->write(u"go"_s, {}));
@@ -194,9 +194,9 @@ private Q_SLOTS:
             QThread::msleep(10);
         QTRY_COMPARE(shownRows(), QStringList{u"two|press return to ask"_s});
         QCOMPARE(m_palette->findChild<QLineEdit *>()->text(), u"two"_s);
-        QCOMPARE(texts.filter(QRegularExpression(u"^[a-z]+$"_s)),
+        QCOMPARE(m_heard.filter(QRegularExpression(u"^[a-z]+$"_s)),
                  (QStringList{u"one"_s, u"two"_s}));
-        QVERIFY2(texts.size() <= 3, qPrintable(QString::number(texts.size())));
+        QVERIFY2(m_heard.size() <= 3, qPrintable(QString::number(m_heard.size())));
     }
 
     // Listeners that misbehave: no crash, no hang, nothing left running.
@@ -233,10 +233,6 @@ private Q_SLOTS:
         QFETCH(QString, row);
         QFETCH(QStringList, heard);
         QFETCH(QStringList, log);
-        QStringList texts;
-        const QObject scope;
-        connect(&dictation(), &Dictation::heard, &scope,
-                [&texts](const QString &text) { texts << text; });
         if (behaviour.startsWith("#!"))
             QVERIFY(m_files->write(u"repo/voice/.venv/bin/python"_s, behaviour));
         else
@@ -269,7 +265,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processGone(pid), 3000);
         QTRY_COMPARE(logged(), log);
         QVERIFY(!listening());
-        QCOMPARE(texts, heard);
+        QCOMPARE(m_heard, heard);
     }
 };
 
