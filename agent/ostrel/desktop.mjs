@@ -156,7 +156,7 @@ function localised(keys, key, suffixes) {
 }
 
 // Everyday words for what an application is, from its Categories and
-// MimeType as the freedesktop menu specification names them: "browser"
+// MimeType as the freedesktop desktop menu standard names them: "browser"
 // finds the application that is one whatever it is called.
 const CONCEPTS = [
   [(c) => c.has('WebBrowser'), ['browser', 'web browser', 'internet browser', 'internet']],
