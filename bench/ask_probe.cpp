@@ -1,8 +1,10 @@
 // Asking, measured in-process on the offscreen platform against a local
 // server that answers at once: Return -> answer rows painted (minus the
 // server's own time), the same through a reply script (process start
-// included), CPU while shown and polling, and memory over 1,000 asks.
-//   QT_QPA_PLATFORM=offscreen ask_probe [POLL_SECONDS]
+// included), memory over 1,000 asks, a long answer painted and the toggle
+// (dismiss + present, painted) beside it, and CPU while shown and polling,
+// with an empty task list and with tasks that all change at every poll.
+//   QT_QPA_PLATFORM=offscreen ask_probe [POLL_SECONDS] [ROWS] [TASKS]
 
 #include "bridge/agentclient.h"
 #include "palette/palette.h"
@@ -29,6 +31,20 @@ using ostrel::testing::HttpRequest;
 namespace {
 
 qint64 serverNs = 0;
+QByteArray answer = R"({"lines":[{"title":"1068","subtitle":"12*89"}]})";
+int taskCount = 0;
+int pollNumber = 0;
+
+QByteArray taskList()
+{
+    QByteArray list = R"({"tasks":[)";
+    ++pollNumber;
+    for (int i = 0; i < taskCount; ++i)
+        list += (i ? "," : "") + QByteArray(R"({"id":"t)") + QByteArray::number(i) +
+                R"(","title":"Task )" + QByteArray::number(i) + " step " +
+                QByteArray::number(pollNumber) + R"(","status":"running"})";
+    return list + "]}";
+}
 
 double residentMb()
 {
@@ -73,12 +89,51 @@ double askOnce(ostrel::Palette &palette, QLineEdit *field, int n)
     return ms;
 }
 
-void report(const char *what, QList<double> samples)
+void report(const char *what, QList<double> samples, const char *unit = "asks")
 {
     std::sort(samples.begin(), samples.end());
-    std::printf("%-40s median %.2f ms  p95 %.2f ms  (%lld asks)\n", what,
-                samples[samples.size() / 2], samples[samples.size() * 95 / 100],
-                qlonglong(samples.size()));
+    std::printf("%-40s median %.2f ms  p95 %.2f ms  max %.2f ms  (%lld %s)\n", what,
+                samples[samples.size() / 2], samples[samples.size() * 95 / 100], samples.last(),
+                qlonglong(samples.size()), unit);
+}
+
+// Hide and show again, until the panel has painted.
+double toggleOnce(ostrel::Palette &palette)
+{
+    QElapsedTimer clock;
+    clock.start();
+    palette.dismiss();
+    QCoreApplication::processEvents();
+    palette.present();
+    QCoreApplication::processEvents();
+    palette.repaint();
+    return double(clock.nsecsElapsed()) / 1e6;
+}
+
+// CPU of the whole process over the wall time of a stretch of polling; then
+// five toggles a second apart, each after a poll has come in.
+void pollFor(ostrel::Palette &palette, ostrel::testing::HttpServer &server, int seconds,
+             const char *what)
+{
+    const auto runFor = [](int ms) {
+        QEventLoop idle;
+        QTimer::singleShot(ms, &idle, &QEventLoop::quit);
+        idle.exec();
+    };
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu = cpuSeconds();
+    const qsizetype polls = server.count("/tasks");
+    runFor(seconds * 1000);
+    std::printf("%-40s %.2f %% of a core (%lld polls in %d s, server included)\n", what,
+                100.0 * (cpuSeconds() - cpu) / (double(wall.elapsed()) / 1000.0),
+                qlonglong(server.count("/tasks") - polls), seconds);
+    QList<double> toggles;
+    for (int i = 0; i < 5; ++i) {
+        runFor(1000);
+        toggles << toggleOnce(palette);
+    }
+    report("  toggle while polling -> painted", toggles, "toggles");
 }
 
 } // namespace
@@ -87,6 +142,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     const int pollSeconds = argc > 1 ? std::atoi(argv[1]) : 10;
+    const int longRows = argc > 2 ? std::atoi(argv[2]) : 10000;
+    const int changingTasks = argc > 3 ? std::atoi(argv[3]) : 1000;
     QTemporaryDir dir;
     qputenv("HOME", QFile::encodeName(dir.path()));
     qputenv("OSTREL_REPO", QFile::encodeName(dir.path()));
@@ -97,10 +154,7 @@ int main(int argc, char *argv[])
     server.setHandler([](const HttpRequest &request) {
         QElapsedTimer clock;
         clock.start();
-        HttpReply reply{200,
-                        request.path == "/tasks"
-                            ? QByteArray(R"({"tasks":[]})")
-                            : QByteArray(R"({"lines":[{"title":"1068","subtitle":"12*89"}]})")};
+        HttpReply reply{200, request.path == "/tasks" ? taskList() : answer};
         serverNs += clock.nsecsElapsed();
         return reply;
     });
@@ -158,16 +212,29 @@ int main(int argc, char *argv[])
             before, residentMb());
     }
 
-    QElapsedTimer wall;
-    wall.start();
-    const double cpu = cpuSeconds();
-    const qsizetype polls = server.count("/tasks");
-    QEventLoop idle;
-    QTimer::singleShot(pollSeconds * 1000, &idle, &QEventLoop::quit);
-    idle.exec();
-    std::printf("%-40s %.2f %% of a core (%lld polls in %d s, server included)\n",
-                "CPU while shown and polling",
-                100.0 * (cpuSeconds() - cpu) / (double(wall.elapsed()) / 1000.0),
-                qlonglong(server.count("/tasks") - polls), pollSeconds);
+    pollFor(palette, server, pollSeconds, "CPU while shown and polling");
+
+    // A long answer: Return -> painted, then the toggle beside it.
+    const QByteArray ordinary = answer;
+    answer = R"({"lines":[{"title":"1068"})";
+    for (int i = 1; i < longRows; ++i)
+        answer += R"(,{"title":"row )" + QByteArray::number(i) + R"(","subtitle":"12*89"})";
+    answer += "]}";
+    // present() clears the field: each toggle also puts the long answer away.
+    QList<double> toggles;
+    samples.clear();
+    for (int i = 0; i < 3; ++i) {
+        samples << askOnce(palette, field, i);
+        toggles << toggleOnce(palette);
+    }
+    report(qPrintable(u"Return -> %1 rows painted"_s.arg(longRows)), samples);
+    report("  then toggle -> painted", toggles, "toggles");
+    answer = ordinary;
+    askOnce(palette, field, 1);
+    field->clear();
+
+    taskCount = changingTasks;
+    pollFor(palette, server, pollSeconds,
+            qPrintable(u"CPU polling %1 changing tasks"_s.arg(changingTasks)));
     return 0;
 }
