@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <utility>
 
@@ -53,6 +54,25 @@ void noteRefusal(qint64 port, const std::optional<QString> &refusal)
     log(u"daemon port="_s + QString::number(port) + u" not used: "_s + *refusal);
 }
 
+// The owner check reads the kernel's whole socket table, which grows with
+// every connection made lately; a port found ours within the last second is
+// taken as still ours, so a poll and the ask right after it read the table
+// once. Only a positive verdict is kept, and for a second at most: a port
+// that changes hands is refused from the first request after that.
+std::optional<QString> ownerRefusal(qint64 port)
+{
+    using Clock = std::chrono::steady_clock;
+    static qint64 ownPort = 0;
+    static Clock::time_point checkedAt;
+    const Clock::time_point now = Clock::now();
+    if (port == ownPort && now - checkedAt < std::chrono::seconds(1))
+        return std::nullopt;
+    std::optional<QString> refusal = TarnBridge::portRefusal(port);
+    ownPort = refusal ? 0 : port;
+    checkedAt = now;
+    return refusal;
+}
+
 } // namespace
 
 QNetworkAccessManager &network()
@@ -73,7 +93,7 @@ void send(const TarnBridge::DaemonEndpoint &endpoint, const QString &path, const
 {
     // The token and the goal go only to a daemon of this user: the port of a
     // daemon that died may have been taken by anyone.
-    const std::optional<QString> refusal = TarnBridge::portRefusal(endpoint.port);
+    const std::optional<QString> refusal = ownerRefusal(endpoint.port);
     noteRefusal(endpoint.port, refusal);
     if (refusal || hasDotSegment(path)) {
         QMetaObject::invokeMethod(
