@@ -138,8 +138,9 @@ const SOUND = [
   {
     name: 'pactl',
     async read(tool, env) {
-      const [v, m] = await Promise.all([
-        run(tool, ['get-sink-volume', '@DEFAULT_SINK@'], env), run(tool, ['get-sink-mute', '@DEFAULT_SINK@'], env)]);
+      // One after the other: two short calls, and a server that is down answers the first quickly.
+      const v = await run(tool, ['get-sink-volume', '@DEFAULT_SINK@'], env);
+      const m = v.ok ? await run(tool, ['get-sink-mute', '@DEFAULT_SINK@'], env) : v;
       const percent = v.ok ? percentOf(v.stdout) : null;
       if (percent === null || !m.ok) return { failed: v.ok ? m : v };
       return { percent, muted: /Mute:\s*yes/.test(m.stdout) };
