@@ -6,6 +6,7 @@
 #include "palette/layout.h"
 #include "palette/resultlist.h"
 #include "palette/rows.h"
+#include "platform/layershell.h"
 #include "platform/x11window.h"
 #include "ui/colors.h"
 #include "ui/orbview.h"
@@ -52,6 +53,13 @@ QString rowsDigest(const Results &rows)
     return lines.join(u'\n');
 }
 
+// Whether what is under the panel shows through its rounded corners: always
+// on Wayland, where the compositor composites every window.
+bool composited()
+{
+    return QGuiApplication::platformName().startsWith(u"wayland"_s) || x11::compositorRunning();
+}
+
 QScreen *screenForPanel()
 {
     if (QScreen *screen = QGuiApplication::screenAt(QCursor::pos()))
@@ -75,8 +83,15 @@ Palette::Palette()
 {
     setWindowTitle(u"Ostrel"_s);
     setObjectName(u"ostrel"_s);
-    // Translucency must be chosen before the native window exists.
-    m_translucent = x11::compositorRunning();
+    // Before the native window exists: the overlay wants a bare surface, and
+    // translucency must be chosen by then.
+    m_overlay = LayerOverlay::forWindow(this);
+    if (m_overlay)
+        connect(m_overlay.get(), &LayerOverlay::closed, this, [this] {
+            if (m_presented)
+                dismiss();
+        });
+    m_translucent = composited();
     setAttribute(Qt::WA_TranslucentBackground, m_translucent);
     m_masked = !m_translucent;
     resize(int(Layout::width), int(Layout::height(1)));
@@ -168,8 +183,13 @@ void Palette::place()
     if (!screen)
         return;
     const QRect frame = Layout::panelFrame(screen->availableGeometry(), int(m_results.size()));
-    // A Wayland compositor places windows itself, and floats (sway) or
-    // centres (GNOME Shell) one of a fixed size instead of tiling it.
+    if (m_overlay) {
+        m_overlay->place(frame, screen);
+        setFixedSize(frame.size());
+        return;
+    }
+    // Any other Wayland compositor places windows itself, and floats (sway)
+    // or centres (GNOME Shell) one of a fixed size instead of tiling it.
     if (QGuiApplication::platformName().startsWith(u"wayland"_s))
         setFixedSize(frame.size());
     setGeometry(frame);
@@ -184,12 +204,14 @@ void Palette::present()
 
     // A compositor may have come or gone since the last show; a new size
     // reshapes the window by itself (resizeEvent).
-    if (const bool masked = !m_translucent || !x11::compositorRunning(); masked != m_masked) {
+    if (const bool masked = !m_translucent || !composited(); masked != m_masked) {
         m_masked = masked;
         updateShape();
     }
     x11::markPanelWindow(this);
     show();
+    if (m_overlay)
+        m_overlay->attach(true);
     raise();
     activateWindow();
     // Shown again before the window system finished taking focus away from
@@ -227,6 +249,8 @@ void Palette::dismiss()
         m_monitor.release()->deleteLater();
     }
     m_dictation->pauseListening();
+    if (m_overlay)
+        m_overlay->detach();
     hide();
 }
 
@@ -237,6 +261,8 @@ void Palette::comeToFront()
         setAttribute(Qt::WA_ShowWithoutActivating, true);
         show();
         setAttribute(Qt::WA_ShowWithoutActivating, false);
+        if (m_overlay)
+            m_overlay->attach(false);
     }
     raise();
 }

@@ -15,6 +15,7 @@ namespace ostrel {
 class AgentClient;
 class Dictation;
 class KeyMonitor;
+class LayerOverlay;
 class OrbView;
 class ResultList;
 
@@ -97,6 +98,8 @@ private:
     // Not children: they go before the widgets that their signals reach.
     std::unique_ptr<AgentClient> m_agent;
     std::unique_ptr<Dictation> m_dictation;
+    // Natively on a compositor with the layer shell: what places the panel.
+    std::unique_ptr<LayerOverlay> m_overlay;
     // Set by present() until the first paint after it; a dismissal clears it.
     bool m_listenAfterPaint = false;
     // From present() to dismiss(): only then may the listener start. A panel

@@ -5,8 +5,8 @@
 #   scripts/install-deps.sh --bench  also what the benchmarks need
 set -euo pipefail
 
-packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools
-          libxcb1-dev libxcb-xkb-dev libxcb-xinput-dev
+packages=(build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-base-private-dev
+          libxcb1-dev libxcb-xkb-dev libxcb-xinput-dev libwayland-dev
           x11-utils wmctrl xdotool procps fonts-dejavu-core)
 # The speech listener: recogniser, English model, microphone capture, audio
 # conversion, and the Python environment it runs in (made at the end).
@@ -15,7 +15,7 @@ for arg in "$@"; do
     case "$arg" in
         --test) packages+=(xvfb openbox xclip flite espeak-ng desktop-file-utils at-spi2-core dbus-daemon dbus-bin
                            libglib2.0-bin gsettings-desktop-schemas pulseaudio pulseaudio-utils
-                           sway xwayland x11-xserver-utils libwayland-dev libxkbcommon-dev
+                           sway xwayland grim x11-xserver-utils libxkbcommon-dev
                            python3-dbus python3-gi) ;;
         --bench) packages+=(xvfb openbox libxcb-damage0-dev libxcb-xtest0-dev suckless-tools flite espeak-ng) ;;
         *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;

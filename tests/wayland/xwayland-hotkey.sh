@@ -3,7 +3,7 @@
 # two hot-key cycles from an X application, then typing that application must
 # receive (the keyboard is never left frozen); the keys typed right after a
 # summon land in the palette, none in the window behind; natively, the
-# palette floats above the tiles and takes the keyboard.
+# palette is an overlay at its place and takes the keyboard.
 #   xwayland-hotkey.sh PATH_TO_OSTREL   (run inside tests/wayland/sway-session.sh)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -40,25 +40,49 @@ check "the keys typed after it land in the field" wait_for 5 field_has qz
 check "none of them reached the viewer" test "$(viewer_got q)" -eq 0 -a "$(viewer_got z)" -eq 0
 stop_app
 
-# Natively, as a Wayland client: a window sway floats rather than tiles, at
-# the panel's size, with the keyboard.
-# "TYPE WIDTHxHEIGHT focused" for each of the palette's views in sway's tree.
-native_views() {
-    swaymsg -t get_tree -r | /usr/bin/python3 -c '
-import json, sys
-def walk(node):
-    if node.get("app_id") == "ostrel":
-        rect = node["rect"]
-        print(node["type"], "%dx%d" % (rect["width"], rect["height"]), "focused" if node["focused"] else "")
-    for child in node.get("nodes", []) + node.get("floating_nodes", []):
-        walk(child)
-walk(json.load(sys.stdin))'
+# Natively, as a Wayland client: an overlay above the tiles at the panel's
+# place (centred across, 22 % down), with the keyboard, growing with its rows.
+# The panel on screen as WIDTHxHEIGHT+X+Y: where the picture differs from its
+# top-left corner; nothing when the screen is bare.
+panel_box() {
+    grim -t ppm - 2>/dev/null | /usr/bin/python3 -c '
+import re, sys
+data = sys.stdin.buffer.read()
+head = re.match(rb"P6\s+(\d+)\s+(\d+)\s+\d+\s", data)
+width, height = int(head[1]), int(head[2])
+pixels = data[head.end():]
+stride = width * 3
+bare = pixels[:3] * width
+rows = [y for y in range(height) if pixels[y * stride:(y + 1) * stride] != bare]
+if rows:
+    columns = [x for x in range(width) for y in rows if pixels[y * stride + 3 * x:y * stride + 3 * x + 3] != pixels[:3]]
+    print("%dx%d+%d+%d" % (max(columns) - min(columns) + 1, rows[-1] - rows[0] + 1, min(columns), rows[0]))'
 }
-native_panel() { [ "$(native_views)" = "floating_con 680x114 focused" ]; }
-native_gone() { [ -z "$(native_views)" ]; }
-check "starts natively" start_app QT_QPA_PLATFORM=wayland
+box_is() { [ "$(panel_box)" = "$1" ]; }
+placed() { [[ "$(panel_box)" =~ ^680x([0-9]+)\+300\+176$ ]]; }
+grown() { placed && [ "${BASH_REMATCH[1]}" -gt 114 ]; }
+in_tree() { swaymsg -t get_tree | grep -q '"app_id": "ostrel"'; }
+# Node as far as the palette knows: it notes what was asked and answers three rows.
+cat > "$work/node" <<NODE
+#!/bin/sh
+printf '%s\n' "\$@" > "$work/asked"
+echo '{"lines":[{"title":"one"},{"title":"two"},{"title":"three"}]}'
+NODE
+chmod +x "$work/node"
+asked() { grep -qx "$1" "$work/asked" 2>/dev/null; }
+# On a workspace of its own, away from the viewer.
+swaymsg -q workspace native
+check "starts natively" start_app QT_QPA_PLATFORM=wayland OSTREL_REPO="$here/../../agent" OSTREL_NODE="$work/node"
 "$ostrel" --toggle
-check "ostrel --toggle shows a floating 680x114 palette with the keyboard" wait_for 10 native_panel
+check "ostrel --toggle shows the palette centred across, 22 % down" wait_for 10 box_is 680x114+300+176
+check "as an overlay, not a window of sway's tree" lacks in_tree
+keys text:hello Return
+check "the keys typed next are asked" wait_for 10 asked hello
+check "and the palette grows with the answer's rows, in place" wait_for 10 grown
 keys Escape
-check "which takes the Escape typed next and hides" wait_for 5 native_gone
+check "Escape hides it" wait_for 5 box_is ""
+"$ostrel" --toggle
+check "shown again at its place" wait_for 10 placed
+keys Escape
+check "with the keyboard again" wait_for 5 box_is ""
 finish
