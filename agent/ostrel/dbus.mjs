@@ -4,7 +4,9 @@
 // authentication, the basic types plus arrays, structs, dict entries and
 // variants.
 
+import { existsSync } from 'node:fs';
 import net from 'node:net';
+import { join } from 'node:path';
 
 const ALIGN = { y: 1, b: 4, n: 2, q: 2, i: 4, u: 4, x: 8, t: 8, d: 8, s: 4, o: 4, g: 1, v: 1, a: 4, '(': 8, '{': 8 };
 const MAX_MESSAGE = 1 << 20;
@@ -248,6 +250,14 @@ export function socketPath(address) {
   return null;
 }
 
+// The session bus of env: DBUS_SESSION_BUS_ADDRESS, else the socket "bus"
+// in XDG_RUNTIME_DIR when there is one; null without either.
+export function sessionBusAddress(env) {
+  if (env.DBUS_SESSION_BUS_ADDRESS) return env.DBUS_SESSION_BUS_ADDRESS;
+  const socket = env.XDG_RUNTIME_DIR && join(env.XDG_RUNTIME_DIR, 'bus');
+  return socket && existsSync(socket) ? `unix:path=${socket}` : null;
+}
+
 // A connection to the bus at address; rejects when there is none, it
 // refuses us, or timeoutMs passes first.
 export function connect(address, { timeoutMs = 2000 } = {}) {
@@ -278,10 +288,14 @@ export function connect(address, { timeoutMs = 2000 } = {}) {
         return serial;
       },
       call(message) {
+        if (socket.destroyed) return Promise.reject(new Error('the D-Bus connection closed'));
         return new Promise((ok, no) => {
           const id = bus.send({ type: METHOD_CALL, ...message });
           waiting.set(id, { resolve: ok, reject: no });
         });
+      },
+      get closed() {
+        return socket.destroyed;
       },
       onMessage(fn) {
         listeners.push(fn);

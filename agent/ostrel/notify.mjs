@@ -2,24 +2,16 @@
 // bus). Without a bus, or with no notification server on it, nothing is
 // shown and the reason comes back as a value; nothing throws.
 
-import { existsSync } from 'node:fs';
-import path from 'node:path';
-import { connect } from './dbus.mjs';
+import { connect, sessionBusAddress } from './dbus.mjs';
 import { clip } from './answer.mjs';
 
 const TIMEOUT_MS = 2000;
-
-function busAddress(env) {
-  if (env.DBUS_SESSION_BUS_ADDRESS) return env.DBUS_SESSION_BUS_ADDRESS;
-  const socket = env.XDG_RUNTIME_DIR && path.join(env.XDG_RUNTIME_DIR, 'bus');
-  return socket && existsSync(socket) ? `unix:path=${socket}` : null;
-}
 
 export async function notify(summary, body, env = process.env) {
   let bus = null;
   let timer;
   try {
-    bus = await connect(busAddress(env), { timeoutMs: TIMEOUT_MS });
+    bus = await connect(sessionBusAddress(env), { timeoutMs: TIMEOUT_MS });
     const call = bus.call({
       destination: 'org.freedesktop.Notifications',
       path: '/org/freedesktop/Notifications',

@@ -1,13 +1,14 @@
 // Windows of Wayland applications, where the compositor lets a client see
-// them. Sway answers through its IPC (swaymsg); other Wayland desktops keep
-// their window lists to themselves, so there only XWayland's windows can be
-// read, and the answer says so. Returns null on an X11 session, where the
-// X11 skills answer alone.
+// them. Sway answers through its IPC (swaymsg), KWin through scripts it runs
+// for us (kwin.mjs); other Wayland desktops keep their window lists to
+// themselves, so there only XWayland's windows can be read, and the answer
+// says so. Returns null on an X11 session, where the X11 skills answer alone.
 
 import { answer, row, single } from './answer.mjs';
 import { runProgram } from './run.mjs';
 import { prepare, rank } from './match.mjs';
 import { PANEL_NAME } from './x11.mjs';
+import { runKWinScript, kwinWindows } from './kwin.mjs';
 
 const MAX_WINDOWS = 64;
 const TREE_BYTES = 4 * 1024 * 1024;
@@ -63,31 +64,74 @@ async function swayWindows(env) {
   return { ok: true, views: swayViews(tree) };
 }
 
+// The windows of a Wayland session as { views, focus(view) }, where focus
+// answers null once the view has the focus; an answer document when they
+// cannot be read; or null where X answers: X11 sessions, and XWayland on
+// desktops that keep their windows to themselves.
+async function sessionWindows(env) {
+  if (!isWaylandSession(env)) return null;
+  if (env.SWAYSOCK) {
+    const found = await swayWindows(env);
+    return found.ok ? { views: found.views, focus: (view) => swayFocus(view, env) } : found.answer;
+  }
+  const kde = /(^|:)KDE(:|$)/i.test(env.XDG_CURRENT_DESKTOP ?? '');
+  const r = await runKWinScript(env);
+  if (!r.ok && r.kind === 'absent' && !kde) return env.DISPLAY ? null : noWindowList();
+  if (!r.ok) return kwinProblem(r);
+  const windows = kwinWindows(r.text);
+  if (!windows) return single("Can't read KWin's windows", 'its window script sent no valid window list');
+  const views = windows
+    .filter((w) => ![w.appClass, w.appName].some((name) => name.toLowerCase() === PANEL_NAME))
+    .map((w) => ({ id: w.id, title: w.title, appId: w.appClass, instance: w.appName }));
+  return { views, focus: (view) => kwinFocus(view, env) };
+}
+
+async function swayFocus(view, env) {
+  const focused = await sway([`[con_id=${view.conId}] focus`], env);
+  return focused.ok ? null : focused.answer;
+}
+
+async function kwinFocus(view, env) {
+  const r = await runKWinScript(env, view.id);
+  if (!r.ok) return kwinProblem(r);
+  let found;
+  try {
+    found = JSON.parse(r.text)?.found;
+  } catch {
+    // Answered below, as any other reply that is not a report.
+  }
+  if (found === false) return single(`Can't switch to ${view.title || view.appId}`, 'the window has just closed');
+  return found === true ? null : single("Can't read KWin's answer", 'its window script sent no valid report');
+}
+
+function kwinProblem(r) {
+  const title = { absent: "Can't reach KWin", late: 'KWin did not answer' }[r.kind] ?? 'KWin refused the window script';
+  return single(title, r.error);
+}
+
 // "What apps are open" on a Wayland session, or null where the X11 skill
 // answers as it always has.
 export async function waylandApps(env) {
-  if (!isWaylandSession(env)) return null;
-  if (!env.SWAYSOCK) return env.DISPLAY ? null : noWindowList();
-  const found = await swayWindows(env);
-  if (!found.ok) return found.answer;
+  const found = await sessionWindows(env);
+  if (!found?.views) return found;
   if (found.views.length === 0) return single('No windows are open', 'nothing but the desktop');
-  return answer(found.views.map((v) => row(v.title || '(untitled)', v.appId || v.instance)));
+  const lines = found.views.slice(0, MAX_WINDOWS).map((v) => row(v.title || '(untitled)', v.appId || v.instance));
+  if (found.views.length > MAX_WINDOWS) lines.push(row(`… and ${found.views.length - MAX_WINDOWS} more`, 'only the first windows are listed'));
+  return answer(lines);
 }
 
 // "Switch to X" on a Wayland session, or null as above.
 export async function waylandSwitch(target, env) {
-  if (!isWaylandSession(env)) return null;
-  if (!env.SWAYSOCK) return env.DISPLAY ? null : noWindowList();
-  const found = await swayWindows(env);
-  if (!found.ok) return found.answer;
-  if (found.views.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
-  const candidates = found.views.map((view) => ({ view, fields: prepare({ names: [view.title], ids: [view.appId, view.instance] }) }));
+  const found = await sessionWindows(env);
+  if (!found?.views) return found;
+  const { views } = found;
+  if (views.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
+  const candidates = views.map((view) => ({ view, fields: prepare({ names: [view.title], ids: [view.appId, view.instance] }) }));
   const { top } = rank(target, candidates);
-  if (top.length === 0) return single(`No window matches "${target}"`, `${found.views.length} other window${found.views.length === 1 ? '' : 's'} open`);
+  if (top.length === 0) return single(`No window matches "${target}"`, `${views.length} other window${views.length === 1 ? '' : 's'} open`);
   const { view } = top[0];
-  const focused = await sway([`[con_id=${view.conId}] focus`], env);
-  if (!focused.ok) return focused.answer;
-  return single(`Switched to ${view.title || view.appId || view.conId}`, view.appId || view.instance);
+  const problem = await found.focus(view);
+  return problem ?? single(`Switched to ${view.title || view.appId || view.conId || view.id}`, view.appId || view.instance);
 }
 
 function noWindowList() {
