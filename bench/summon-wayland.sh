@@ -3,7 +3,7 @@
 # XWayland and natively, beside the same on Xvfb with openbox: SIGUSR1 (what
 # `ostrel --toggle` sends) to the palette mapped and painted, measured by
 # bench/summon_probe through the X server; natively, `ostrel --toggle` to the
-# palette's first frame, read from sway's window events.
+# palette's first frame committed (bench/native_toggle.py).
 #   bench/summon-wayland.sh [SHOWS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,14 +25,14 @@ fi
 
 mode=$1 shows=$2
 home=$(mktemp -d)
-platform=xcb
-[ "$mode" = native ] && platform=wayland
-XDG_RUNTIME_DIR=$home QT_QPA_PLATFORM=$platform "$build/ostrel" 2>/dev/null &
+trap 'rm -rf "$home"' EXIT
+export XDG_RUNTIME_DIR=$home
+if [ "$mode" = native ]; then
+    "$root/bench/native_toggle.py" "$build/ostrel" "$shows"
+    exit
+fi
+QT_QPA_PLATFORM=xcb "$build/ostrel" 2>/dev/null &
 app=$!
 trap 'kill $app 2>/dev/null; wait $app 2>/dev/null; rm -rf "$home"' EXIT
 for _ in $(seq 200); do grep -qE " ready pid=$app\$" /tmp/ostrel-app.log 2>/dev/null && break; sleep 0.05; done
-if [ "$mode" = native ]; then
-    XDG_RUNTIME_DIR=$home "$root/bench/native_toggle.py" "$build/ostrel" "$shows"
-else
-    "$build/bench/summon_probe" "$app" "$shows" 0
-fi
+"$build/bench/summon_probe" "$app" "$shows" 0
