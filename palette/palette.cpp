@@ -88,7 +88,7 @@ Palette::Palette()
     m_overlay = LayerOverlay::forWindow(this);
     if (m_overlay)
         connect(m_overlay.get(), &LayerOverlay::closed, this, [this] {
-            if (m_presented)
+            if (isVisible())
                 dismiss();
         });
     m_translucent = composited();
