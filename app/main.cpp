@@ -1,11 +1,13 @@
 #include "app/commandline.h"
 #include "app/controller.h"
+#include "platform/layershell.h"
 #include "platform/log.h"
 #include "platform/signaltrigger.h"
 #include "platform/wayland.h"
 
 #include <QApplication>
 
+#include <chrono>
 #include <csignal>
 #include <vector>
 
@@ -35,9 +37,18 @@ int main(int argc, char *argv[])
     std::vector<char *> args(argv, argv + argc);
     char platformOption[] = "-platform";
     char platforms[] = "xcb;wayland;offscreen";
+    char nativeFirst[] = "wayland;xcb;offscreen";
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        // Where the compositor can show the palette as an overlay, natively
+        // it is placed as a launcher is; through XWayland it would be an
+        // ordinary window (sway centres it).
+        const bool native = ostrel::preferNativeWayland(std::chrono::milliseconds(500));
+        if (native)
+            ostrel::log(QStringLiteral("the Wayland compositor has the layer shell: the palette "
+                                       "runs natively (QT_QPA_PLATFORM=xcb runs it through "
+                                       "XWayland)"));
         args.push_back(platformOption);
-        args.push_back(platforms);
+        args.push_back(native ? nativeFirst : platforms);
     }
     int count = int(args.size());
     args.push_back(nullptr);

@@ -1,6 +1,7 @@
 #include "platform/layershell.h"
 
 #include "platform/log.h"
+#include "platform/wayland.h"
 #include "wlr-layer-shell-unstable-v1-client-protocol.h"
 
 #include <QAbstractEventDispatcher>
@@ -11,6 +12,7 @@
 #include <QWindow>
 #include <qpa/qplatformnativeinterface.h>
 
+#include <poll.h>
 #include <wayland-client.h>
 
 #include <algorithm>
@@ -40,7 +42,64 @@ void onGlobalRemoved(void *, wl_registry *, uint32_t) {}
 
 const wl_registry_listener registryListener{onGlobal, onGlobalRemoved};
 
+// Whether the compositor WAYLAND_DISPLAY names lists the layer shell among
+// its globals, asked with a deadline: a compositor that hangs must not hang
+// the palette's start.
+bool compositorHasLayerShell(std::chrono::milliseconds limit)
+{
+    wl_display *display = wl_display_connect(nullptr);
+    if (!display)
+        return false;
+    struct Answer {
+        bool layerShell = false;
+        bool complete = false;
+    } answer;
+    static const wl_registry_listener globals{
+        [](void *data, wl_registry *, uint32_t, const char *interface, uint32_t) {
+            if (std::strcmp(interface, zwlr_layer_shell_v1_interface.name) == 0)
+                static_cast<Answer *>(data)->layerShell = true;
+        },
+        onGlobalRemoved,
+    };
+    static const wl_callback_listener done{
+        [](void *data, wl_callback *, uint32_t) { static_cast<Answer *>(data)->complete = true; },
+    };
+    wl_registry *registry = wl_display_get_registry(display);
+    wl_registry_add_listener(registry, &globals, &answer);
+    // Answered after every global the registry announces.
+    wl_callback *sync = wl_display_sync(display);
+    wl_callback_add_listener(sync, &done, &answer);
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!answer.complete) {
+        if (wl_display_prepare_read(display) != 0) {
+            if (wl_display_dispatch_pending(display) < 0)
+                break;
+            continue;
+        }
+        wl_display_flush(display);
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        pollfd ready{wl_display_get_fd(display), POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&ready, 1, int(left.count())) <= 0) {
+            wl_display_cancel_read(display);
+            break;
+        }
+        if (wl_display_read_events(display) < 0 || wl_display_dispatch_pending(display) < 0)
+            break;
+    }
+    wl_callback_destroy(sync);
+    wl_registry_destroy(registry);
+    wl_display_disconnect(display);
+    return answer.complete && answer.layerShell;
+}
+
 } // namespace
+
+bool preferNativeWayland(std::chrono::milliseconds limit)
+{
+    return isWaylandSession() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+           hasWaylandPlugin(pluginFolders()) && compositorHasLayerShell(limit);
+}
 
 std::unique_ptr<LayerOverlay> LayerOverlay::forWindow(QWidget *window)
 {

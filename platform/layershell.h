@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QRect>
 
+#include <chrono>
 #include <memory>
 
 class QScreen;
@@ -15,6 +16,12 @@ struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
 
 namespace ostrel {
+
+// Whether the palette should run as a native Wayland client rather than
+// through XWayland: on a Wayland session whose compositor answers within
+// the limit that it has the layer shell, with Qt's Wayland plugin
+// installed. Asked before Qt starts, on a connection of its own.
+bool preferNativeWayland(std::chrono::milliseconds limit);
 
 // A window shown as an overlay by Wayland compositors that have the layer
 // shell (wlroots ones such as sway, and KWin): above every window, at the

@@ -33,16 +33,21 @@ bool hasWaylandPlugin(const QStringList &pluginFolders)
     return false;
 }
 
+QStringList pluginFolders()
+{
+    QStringList folders = qEnvironmentVariable("QT_PLUGIN_PATH").split(u':', Qt::SkipEmptyParts);
+    folders << QLibraryInfo::path(QLibraryInfo::PluginsPath);
+    return folders;
+}
+
 QString missingPlatformPlugin()
 {
     // Only the choice of Wayland alone: a list ("wayland;xcb") falls back.
     const QString wanted = qEnvironmentVariable("QT_QPA_PLATFORM").section(u':', 0, 0);
     if (!wanted.startsWith(u"wayland"_s) || wanted.contains(u';'))
         return {};
-    QStringList folders = qEnvironmentVariable("QT_PLUGIN_PATH").split(u':', Qt::SkipEmptyParts);
-    folders << QLibraryInfo::path(QLibraryInfo::PluginsPath);
     const QString asked = u"QT_QPA_PLATFORM="_s + qEnvironmentVariable("QT_QPA_PLATFORM");
-    if (!hasWaylandPlugin(folders))
+    if (!hasWaylandPlugin(pluginFolders()))
         return asked + u" asks for Wayland, but Qt's Wayland platform plugin is not installed: "
                        u"install qt6-wayland, or unset QT_QPA_PLATFORM to run through XWayland"_s;
     const QString display = qEnvironmentVariable("WAYLAND_DISPLAY", u"wayland-0"_s);

@@ -20,6 +20,9 @@ QString xwaylandHotKeyNote(const QString &hotKeyName);
 // plugin folders, as platforms/libqwayland-*.so.
 bool hasWaylandPlugin(const QStringList &pluginFolders);
 
+// Where Qt looks for its plugins: QT_PLUGIN_PATH's folders, then its own.
+QStringList pluginFolders();
+
 // Why the platform asked for through QT_QPA_PLATFORM cannot be had, where Qt
 // would abort without a word; empty when nothing is known to be missing.
 QString missingPlatformPlugin();

@@ -17,7 +17,7 @@ focus_viewer() { swaymsg -q "[class=\"^Xev\$\"] focus" 2>/dev/null || xdotool wi
 # The field's text, copied with the compositor's keys.
 field_has() { keys +Control_L a c -Control_L; [ "$(xclip -o -selection clipboard 2>/dev/null)" = "$1" ]; }
 
-check "starts" start_app
+check "starts through XWayland when asked to" start_app QT_QPA_PLATFORM=xcb
 # Space held until the palette has come or gone, as a hand does: XWayland
 # then moves its keyboard focus while the hot key is down.
 for cycle in 1 2; do
@@ -72,7 +72,8 @@ chmod +x "$work/node"
 asked() { grep -qx "$1" "$work/asked" 2>/dev/null; }
 # On a workspace of its own, away from the viewer.
 swaymsg -q workspace native
-check "starts natively" start_app QT_QPA_PLATFORM=wayland OSTREL_REPO="$here/../../agent" OSTREL_NODE="$work/node"
+check "starts natively by itself, the compositor having the layer shell" start_app OSTREL_REPO="$here/../../agent" OSTREL_NODE="$work/node"
+check "and says so" log_has "the palette runs natively"
 "$ostrel" --toggle
 check "ostrel --toggle shows the palette centred across, 22 % down" wait_for 10 box_is 680x114+300+176
 check "as an overlay, not a window of sway's tree" lacks in_tree
