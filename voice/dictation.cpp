@@ -80,12 +80,12 @@ void Dictation::startListening()
     const QString repository = m_repository();
     const QString interpreter = Listener::interpreterPath(repository);
     if (!isExecutableFile(interpreter)) {
-        // Checked before the clean-up, which waits for pkill: without an
-        // interpreter nothing would start, and every summon would wait.
+        // Checked before the clean-up, which may wait for a stale listener:
+        // without an interpreter nothing would start, and every summon would wait.
         log(u"dictation unavailable: no interpreter at "_s + interpreter);
         return;
     }
-    Listener::endStale(m_voice.cleanupProgram, m_voice.cleanupTimeout);
+    Listener::endStale(m_voice.cleanupTimeout);
     auto *listener = new Listener(this);
     m_pending.clear();
     connect(listener, &Listener::output, this, &Dictation::consume);

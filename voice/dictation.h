@@ -66,7 +66,7 @@ private:
     QPointer<Listener> m_listener;
     // Its output not yet ended by a line feed.
     transcript::LineSplitter m_pending;
-    VoiceSettings m_voice = VoiceSettings::processDefaults();
+    VoiceSettings m_voice;
     std::optional<Clock::time_point> m_lastSpeech;
     // Runs for a frame after a partial is shown; the newest partial that
     // comes meanwhile waits for its end, and a final replaces it.

@@ -79,12 +79,6 @@ bool waitForEnd(int pidfd, std::chrono::milliseconds timeout)
 
 } // namespace
 
-VoiceSettings &VoiceSettings::processDefaults()
-{
-    static VoiceSettings settings;
-    return settings;
-}
-
 Listener::Listener(QObject *parent)
     : QObject(parent)
 {
@@ -156,27 +150,9 @@ std::optional<Listener::Record> Listener::describe(qint64 pid)
     return record;
 }
 
-void Listener::endStale(const QString &program, std::chrono::milliseconds timeout)
+void Listener::endStale(std::chrono::milliseconds timeout)
 {
-    endRecorded(recordPath(), timeout);
-    if (program.isEmpty())
-        return;
-    QProcess cleanup;
-    cleanup.setProgram(program);
-    cleanup.setArguments({u"-f"_s, u"ostrel/listen.py"_s});
-    cleanup.setStandardInputFile(QProcess::nullDevice());
-    cleanup.setProcessChannelMode(QProcess::ForwardedChannels);
-    cleanup.start();
-    if (!cleanup.waitForStarted(-1))
-        return;
-    if (!cleanup.waitForFinished(int(timeout.count()))) {
-        cleanup.kill();
-        cleanup.waitForFinished(-1);
-    }
-}
-
-void Listener::endRecorded(const QString &path, std::chrono::milliseconds timeout)
-{
+    const QString path = recordPath();
     if (path.isEmpty())
         return;
     const std::optional<Record> recorded = readRecord(path);
@@ -214,18 +190,21 @@ bool Listener::start(const QString &repository, QString *error)
     // /proc says yet: the exec may not have happened when we look.
     m_record = recordPath();
     const std::optional<Record> now = describe(m_process.processId());
-    if (!m_record.isEmpty() && now) {
-        QSaveFile file(m_record);
-        const QJsonObject object{
-            {"pid"_L1, now->pid},
-            {"start"_L1, now->startTime},
-            {"commandLine"_L1,
-             QJsonArray::fromStringList(QStringList{m_process.program()} + m_process.arguments())}};
-        if (file.open(QIODevice::WriteOnly) &&
-            file.write(QJsonDocument(object).toJson(QJsonDocument::Compact)) > 0 && file.commit())
-            m_recordedPid = now->pid;
-    }
+    if (!m_record.isEmpty() && now &&
+        writeRecord(m_record, {now->pid, now->startTime,
+                               QStringList{m_process.program()} + m_process.arguments()}))
+        m_recordedPid = now->pid;
     return true;
+}
+
+bool Listener::writeRecord(const QString &path, const Record &record)
+{
+    QSaveFile file(path);
+    const QJsonObject object{{"pid"_L1, record.pid},
+                             {"start"_L1, record.startTime},
+                             {"commandLine"_L1, QJsonArray::fromStringList(record.commandLine)}};
+    return file.open(QIODevice::WriteOnly) &&
+           file.write(QJsonDocument(object).toJson(QJsonDocument::Compact)) > 0 && file.commit();
 }
 
 void Listener::forgetRecord()

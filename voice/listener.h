@@ -10,16 +10,10 @@
 
 namespace ostrel {
 
-// How long the palette gives the clean-up and a stopped listener. A clean-up
-// program, when one is set, runs as well; tests use it to watch the
-// clean-up, the application sets none.
+// How long the palette gives the clean-up and a stopped listener.
 struct VoiceSettings {
-    QString cleanupProgram;
     std::chrono::milliseconds cleanupTimeout = std::chrono::seconds(5);
     std::chrono::milliseconds stopGrace = std::chrono::seconds(2);
-
-    // What every palette of this process starts with.
-    static VoiceSettings &processDefaults();
 };
 
 // The agent's speech listener as a child process: `<repository>/voice/.venv/
@@ -55,14 +49,14 @@ public:
     static QString recordPath();
     // The process `pid` as a record would name it, if it exists.
     static std::optional<Record> describe(qint64 pid);
+    // Replaces the record at `path` whole; false when it could not.
+    static bool writeRecord(const QString &path, const Record &record);
 
-    // Ends the listener recorded at `record` when it still runs as ours
+    // Ends the listener recorded at recordPath() when it still runs as ours
     // (same uid, start time and command line): SIGTERM to its process group,
-    // SIGKILL if it is still there after `timeout`. Any other process, and a
-    // listener of another login, is left alone. Then runs `program -f
-    // ostrel/listen.py`, when a program is given, and waits for it as long.
-    static void endStale(const QString &program, std::chrono::milliseconds timeout);
-    static void endRecorded(const QString &record, std::chrono::milliseconds timeout);
+    // SIGKILL if it is still there after `timeout` (a second at most). Any
+    // other process, and a listener of another login, is left alone.
+    static void endStale(std::chrono::milliseconds timeout);
 
     // False with the reason when the interpreter could not be launched.
     bool start(const QString &repository, QString *error);

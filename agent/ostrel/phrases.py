@@ -15,6 +15,7 @@ import os
 import re
 import shutil
 import subprocess
+import time
 
 STATIC = r"""
 <things> = apps | applications | windows | programs;
@@ -157,16 +158,28 @@ def installed_names(env=os.environ, limit=5000):
     return names
 
 
-def window_titles(env=os.environ):
-    """The titles of the open windows (xprop, a second at most); none without X."""
-    if not env.get("DISPLAY") or not shutil.which("xprop"):
+def window_titles(env=os.environ, budget=1.0):
+    """The titles of the open windows that xprop reads within `budget`
+    seconds altogether (a hung X server costs no more); none without X."""
+    if not env.get("DISPLAY") or not shutil.which("xprop", path=env.get("PATH")):
         return []
-    run = lambda *args: subprocess.run(["xprop", *args], capture_output=True, text=True, timeout=1, env=env).stdout
+    deadline = time.monotonic() + budget
+
+    def run(*args):
+        left = deadline - time.monotonic()
+        if left <= 0:
+            raise subprocess.TimeoutExpired("xprop", budget)
+        return subprocess.run(["xprop", *args], capture_output=True, text=True, errors="replace",
+                              timeout=left, env=env).stdout
+
+    titles = []
     try:
-        ids = re.findall(r"0x[0-9a-f]+", run("-root", "_NET_CLIENT_LIST"))[:100]
-        return [m.group(1) for i in ids for m in [re.search(r'= "(.*)"', run("-id", i, "_NET_WM_NAME"))] if m]
+        for i in re.findall(r"0x[0-9a-f]+", run("-root", "_NET_CLIENT_LIST"))[:100]:
+            title = re.search(r'= "(.*)"', run("-id", i, "_NET_WM_NAME"))
+            titles += [title.group(1)] if title else []
     except (OSError, subprocess.SubprocessError):
-        return []
+        pass
+    return titles
 
 
 def grammar(apps=(), windows=(), known=None):

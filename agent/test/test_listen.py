@@ -81,6 +81,24 @@ class Grammar(unittest.TestCase):
         recogniser.drop()  # between utterances, where the grammar is looked at again
         self.assertIn("| piggy bank", recogniser.grammar)
 
+    def test_window_titles_stop_at_one_second_on_a_hung_x_server(self):
+        # The first window answers at once, the next two slowly, the rest never:
+        # the titles read in time are kept, a byte that is no UTF-8 replaced.
+        import phrases
+        xprop = folder_with({"xprop": r"""#!/bin/sh
+case "$2" in
+  _NET_CLIENT_LIST) echo '_NET_CLIENT_LIST(WINDOW): window id # 0x1, 0x2, 0x3, 0x4, 0x5'; exit ;;
+  0x1) ;;
+  0x[23]) sleep 0.6 ;;
+  *) exec sleep 60 ;;
+esac
+printf '_NET_WM_NAME(UTF8_STRING) = "%s\377"\n' "$2"
+"""})
+        began = time.monotonic()
+        titles = phrases.window_titles(dict(os.environ, DISPLAY=":99", PATH=xprop + os.pathsep + os.environ["PATH"]))
+        self.assertLess(time.monotonic() - began, 1.8)
+        self.assertIn(titles, (["0x1\ufffd"], ["0x1\ufffd", "0x2\ufffd"]))
+
 
 class Samples(unittest.TestCase):
     def test_reads_of_any_length_give_whole_samples_and_lose_no_byte(self):

@@ -162,7 +162,7 @@ private Q_SLOTS:
 
             const qint64 pid = listener.processId();
             // The clean-up waits until what it ends has ended.
-            Listener::endStale(QString(), 2s);
+            Listener::endStale(2s);
             QVERIFY(!QFile::exists(path));
             QCOMPARE(gone(pid), ended);
             QCOMPARE(decoy.state(), QProcess::Running);

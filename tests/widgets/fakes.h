@@ -46,15 +46,12 @@ cat "$dir/reply"
 exit 3
 )";
 
-// The listener's interpreter: records how it was run and what the clean-up
-// had done by then (and "running" if it was not over), then becomes the
-// script "behaviour", whose command line no other run's clean-up would match.
+// The listener's interpreter: records how it was run, then becomes the
+// script "behaviour".
 constexpr char interpreter[] = R"sh(#!/bin/sh
 rec='@REC@'
 printf '%s\n' "$@" > "$rec/args"
 pwd > "$rec/cwd"
-{ cat "$rec/cleanup"; kill -0 "$(cat "$rec/cleanup-pid")" && echo running; } \
-  > "$rec/cleanup-at-start" 2>/dev/null
 exec /bin/sh "$rec/behaviour"
 )sh";
 
@@ -66,18 +63,6 @@ while read -r line; do
   echo "$line" >> "$(dirname "$0")/stdin"
   [ "$line" = quit ] && exit 0
 done
-)sh";
-
-// pkill: records its pid and arguments and ends the stale listener; with the
-// file "hang" it then hangs until it is killed, so that a listener started
-// before the clean-up is over finds it running.
-constexpr char cleanup[] = R"sh(#!/bin/sh
-rec=$(dirname "$0")
-echo $$ > "$rec/cleanup-pid"
-printf '%s\n' "$@" >> "$rec/cleanup"
-[ -f "$rec/stale" ] && kill "$(cat "$rec/stale")"
-[ -f "$rec/hang" ] && exec sleep 600
-exit 0
 )sh";
 
 // Listener output in pieces: a character split between two writes, lines

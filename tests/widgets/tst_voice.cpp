@@ -1,5 +1,6 @@
 #include "bridge/agentclient.h"
 #include "palette/palette.h"
+#include "platform/childprocess.h"
 #include "tests/testkit/testmain.h"
 #include "tests/widgets/fakes.h"
 #include "ui/orbview.h"
@@ -20,13 +21,6 @@
 
 using namespace Qt::StringLiterals;
 using namespace std::chrono_literals;
-
-// The real clean-up ends every listener on the machine, those of other test
-// runs included: no palette of this test program ever runs it.
-[[maybe_unused]] static const bool noRealCleanup = [] {
-    ostrel::VoiceSettings::processDefaults().cleanupProgram = u"/bin/true"_s;
-    return true;
-}();
 
 namespace ostrel {
 
@@ -64,7 +58,7 @@ private:
     void newPalette()
     {
         m_palette = std::make_unique<Palette>();
-        m_palette->dictation().setVoiceSettings({m_files->path(u"pkill"_s), 2s, 300ms});
+        m_palette->dictation().setVoiceSettings({2s, 300ms});
         m_heard.clear();
         connect(&dictation(), &Dictation::heard, m_palette.get(),
                 [this](const QString &text) { m_heard << text; });
@@ -89,7 +83,6 @@ private Q_SLOTS:
         m_files = std::make_unique<Scratch>();
         QVERIFY(QDir().mkpath(repo() + u"/voice/.venv/bin"_s));
         qputenv("OSTREL_REPO", QFile::encodeName(repo()));
-        QVERIFY(m_files->write(u"pkill"_s, fakes::cleanup));
         QVERIFY(m_files->write(
             u"repo/voice/.venv/bin/python"_s,
             QByteArray(interpreter).replace("@REC@", QFile::encodeName(m_files->dir.path()))));
@@ -132,32 +125,37 @@ private Q_SLOTS:
         QVERIFY(!dictation().hasListener());
     }
 
-    // Without an interpreter a presentation only logs: the clean-up would slow
-    // every summon. Switched off, voice stays off for the next launch.
+    // Starting a listener ends the one an earlier run recorded, and no other
+    // process that names the script. Without an interpreter a presentation
+    // only logs: the clean-up would slow every summon. Switched off, voice
+    // stays off for the next launch.
     void lifeOfAListener()
     {
+        QProcess stale, decoy;
+        prepareChild(stale);
+        stale.start(u"/bin/sleep"_s, {u"600"_s});
+        decoy.start(u"/bin/sh"_s, {u"-c"_s, u"read line"_s, u"ostrel/listen.py"_s});
+        QVERIFY(stale.waitForStarted() && decoy.waitForStarted());
+        const std::optional<Listener::Record> left = Listener::describe(stale.processId());
+        QVERIFY(left && Listener::writeRecord(Listener::recordPath(), *left));
         const QString python = Listener::interpreterPath(repo());
         QVERIFY(QFile::rename(python, python + u".away"_s));
         present();
         m_palette->dismiss();
         QVERIFY(QFile::rename(python + u".away"_s, python));
-        QProcess stale;
-        stale.start(u"/bin/sleep"_s, {u"600"_s});
-        QVERIFY(stale.waitForStarted());
-        QVERIFY(m_files->write(u"stale"_s, QByteArray::number(stale.processId())));
-        // A clean-up that never ends by itself: the listener waits for its time-out.
-        QVERIFY(m_files->write(u"hang"_s, {}));
+        QVERIFY(QFile::exists(Listener::recordPath()));
 
         present();
-        // Its end may already have been seen by the event loop, when waiting fails.
         QTRY_COMPARE(stale.state(), QProcess::NotRunning);
         QTRY_VERIFY(m_files->pid() > 0);
-        QCOMPARE(m_files->read(u"cleanup-at-start"_s), QByteArray("-f\nostrel/listen.py\n"));
         QCOMPARE(m_files->read(u"args"_s) + m_files->read(u"cwd"_s),
                  QFile::encodeName(Listener::scriptPath(repo()) + u'\n' + repo() + u'\n'));
         QCOMPARE(shownRows(), QStringList{u"Listening\u2026|speak, then press return"_s});
         QVERIFY(listening());
 
+        // Resuming ends nothing, not even a listener recorded as it runs.
+        const std::optional<Listener::Record> running = Listener::describe(m_files->pid());
+        QVERIFY(running && Listener::writeRecord(Listener::recordPath(), *running));
         m_palette->dismiss();
         present();
         QTRY_COMPARE(commands(), (QStringList{u"pause"_s, u"resume"_s}));
@@ -167,8 +165,6 @@ private Q_SLOTS:
         QVERIFY(!listening());
         QTRY_COMPARE(commands(), (QStringList{u"pause"_s, u"resume"_s, u"quit"_s}));
         QTRY_VERIFY(processGone(pid));
-        // Only the one clean-up run: resuming and stopping need none.
-        QCOMPARE(m_files->read(u"cleanup"_s), m_files->read(u"cleanup-at-start"_s));
 
         newPalette();
         present();
@@ -178,6 +174,7 @@ private Q_SLOTS:
         QCOMPARE(logged(), (QStringList{u"dictation unavailable: no interpreter at "_s + python,
                                         u"dictation started"_s, u"dictation stopped"_s,
                                         u"dictation started"_s}));
+        QCOMPARE(decoy.state(), QProcess::Running);
     }
 
     // A flood of partials, read here in one go, shows at most one of them;
