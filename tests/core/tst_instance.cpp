@@ -1,4 +1,5 @@
 #include "app/instance.h"
+#include "tests/testkit/files.h"
 #include "tests/testkit/testmain.h"
 
 #include <QDir>
@@ -69,9 +70,7 @@ private Q_SLOTS:
             const std::string file = pidFilePath(temp.path().toStdString()),
                               other = temp.path().toStdString() + "/other";
             const auto write = [](const std::string &path, const QByteArray &bytes) {
-                QFile out(QString::fromStdString(path));
-                return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                       out.write(bytes) == bytes.size();
+                return testing::writeFile(QString::fromStdString(path), bytes);
             };
             // A living process of ours, named ostrel unless it is another program.
             const QString ostrel = temp.path() + u"/ostrel"_s;
