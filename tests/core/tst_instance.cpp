@@ -38,9 +38,7 @@ private Q_SLOTS:
             const auto restore =
                 qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
             QTemporaryDir temp;
-            const auto at = [&](const QString &name) -> QString {
-                return temp.path() + u'/' + name;
-            };
+            const auto at = [&temp](const QString &name) { return temp.filePath(name); };
             QVERIFY(::mkdir(at(u"real"_s).toLocal8Bit(), 0700) == 0);
             QVERIFY(::mkdir(at(u"open"_s).toLocal8Bit(), 0755) == 0);
             QVERIFY(QFile::link(at(u"real"_s), at(u"link"_s)));
