@@ -2,7 +2,7 @@
 
 import { describe, it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { execFileSync, spawn } from 'node:child_process';
+import { execFileSync } from 'node:child_process';
 import http from 'node:http';
 import net from 'node:net';
 import { chmod, mkdir, readFile, readdir, stat, symlink, writeFile } from 'node:fs/promises';
@@ -196,11 +196,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
 describe('timer notifications', { timeout: 120000 }, () => {
   // A private session bus; with serve, a stand-in notification server on it that notes each Notify call.
   async function privateBus(serve) {
-    const daemon = spawn('dbus-daemon', ['--session', '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'ignore'] });
-    let printed = '';
-    daemon.stdout.setEncoding('utf8').on('data', (text) => { printed += text; });
-    await waitFor(() => printed.includes('\n'), 'the bus address');
-    const address = printed.trim();
+    const [address, pid] = execFileSync('dbus-daemon', ['--session', '--fork', '--print-address=1', '--print-pid=1'], { encoding: 'utf8' }).split('\n');
     const heard = [];
     const server = serve ? await connect(address) : null;
     if (server) {
@@ -213,7 +209,7 @@ describe('timer notifications', { timeout: 120000 }, () => {
         member: 'RequestName', signature: 'su', body: ['org.freedesktop.Notifications', 4] });
       assert.equal(reply, 1, 'the stand-in server does not own the name');
     }
-    return { address, heard, stop: () => { server?.close(); daemon.kill(); } };
+    return { address, heard, stop: () => { server?.close(); process.kill(Number(pid)); } };
   }
 
   it('announces the end of a timer on the desktop; without a notification server or a bus the timer still ends', async () => {

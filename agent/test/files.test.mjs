@@ -4,10 +4,9 @@
 
 import { it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdir, writeFile, readFile, rm, rename, symlink } from 'node:fs/promises';
+import { writeFile, readFile, rm, rename, symlink } from 'node:fs/promises';
 import path from 'node:path';
-import { tempDir, removeDir, childEnv, waitFor } from '../testkit/daemon.mjs';
-import { answerSentence } from '../ostrel/router.mjs';
+import { tempDir, removeDir, childEnv, waitFor, plant, recorder, rows as answer } from '../testkit/daemon.mjs';
 import { userDirs } from '../ostrel/skills/places.mjs';
 import { FileIndex } from '../ostrel/file-index.mjs';
 
@@ -15,16 +14,7 @@ let root;
 let home;
 let env;
 const rec = () => path.join(root, 'calls');
-const rows = async (sentence, e = env) => (await answerSentence(sentence, { env: e })).lines.map((l) => [l.title, l.subtitle]);
-
-// path -> text; folders are made on the way.
-async function plant(dir, files) {
-  for (const [name, text] of Object.entries(files)) {
-    await mkdir(path.dirname(path.join(dir, name)), { recursive: true });
-    await writeFile(path.join(dir, name), text, { mode: text.startsWith('#!') ? 0o755 : 0o644 });
-  }
-}
-const recorder = `#!/bin/sh\n{ printf '%s' "\${0##*/}"; for a; do printf '|%s' "$a"; done; echo; } >> "$REC"\n`;
+const rows = (sentence, e = env) => answer(sentence, e);
 // The one call a detached start makes, once it has made it.
 async function nextCall() {
   const [call] = await waitFor(async () => /\n/.test(await readFile(rec(), 'utf8').catch(() => '')) && (await readFile(rec(), 'utf8')).split('\n'), 'the opener');
@@ -52,12 +42,12 @@ before(async () => {
     ].join('\n')}\n</xbel>\n`,
   });
   await plant(root, {
-    'music/song resume.mp3': '', 'bin/xdg-open': recorder, 'bin/notes-app': recorder, 'gio-only/gio': recorder,
+    'music/song resume.mp3': '', 'bin/xdg-open': recorder(rec()), 'bin/notes-app': recorder(rec()), 'gio-only/gio': recorder(rec()),
     'no-handler/xdg-open': '#!/bin/sh\nexit 3\n',
   });
   await symlink('/', path.join(home, 'loop'));
   env = childEnv({
-    HOME: home, REC: rec(), PATH: `${path.join(root, 'bin')}:/usr/bin:/bin`, XDG_DATA_HOME: undefined, XDG_CONFIG_HOME: undefined,
+    HOME: home, PATH: `${path.join(root, 'bin')}:/usr/bin:/bin`, XDG_DATA_HOME: undefined, XDG_CONFIG_HOME: undefined,
     XDG_DATA_DIRS: path.join(root, 'no-system-apps'),
   });
 });

@@ -7,10 +7,9 @@
 import { it, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, spawnSync } from 'node:child_process';
-import { mkdir, writeFile, readFile, rm, symlink } from 'node:fs/promises';
+import { mkdir, readFile, rm, symlink } from 'node:fs/promises';
 import path from 'node:path';
-import { tempDir, removeDir, childEnv, waitFor, stopChild } from '../testkit/daemon.mjs';
-import { answerSentence } from '../ostrel/router.mjs';
+import { tempDir, removeDir, childEnv, waitFor, stopChild, plant, recorder, rows } from '../testkit/daemon.mjs';
 
 let root;
 const rec = () => path.join(root, 'calls');
@@ -33,16 +32,10 @@ const BROKEN = {
   wpctl: `echo 'Could not connect to PipeWire' >&2; exit 1`, hang: 'exec /bin/sleep 60', flood: 'exec /usr/bin/yes',
 };
 
-// A folder of stand-ins: each notes its name and argv in the calls file, one
-// call a line, arguments after "|".
+// A folder of stand-ins, each noting its call in the calls file.
 async function toolDir(name, tools) {
-  const dir = path.join(root, name);
-  await mkdir(dir, { recursive: true });
-  for (const [tool, body] of Object.entries(tools)) {
-    const script = body.startsWith("'") || body === '' ? `case "$*" in\n    ${body}\nesac` : body;
-    await writeFile(path.join(dir, tool), `#!/bin/sh\n{ printf '%s' "\${0##*/}"; for a; do printf '|%s' "$a"; done; echo; } >> "${rec()}"\n${script}\n`, { mode: 0o755 });
-  }
-  return dir;
+  const script = (body) => (body.startsWith("'") || body === '' ? `case "$*" in\n    ${body}\nesac` : body);
+  return plant(path.join(root, name), Object.fromEntries(Object.entries(tools).map(([tool, body]) => [tool, `${recorder(rec())}${script(body)}\n`])));
 }
 
 let all;
@@ -53,11 +46,7 @@ before(async () => {
   await Promise.all([only('pactl'), only('amixer'), only('rfkill'), only('xfce4-settings-manager')]);
   await toolDir('broken', { wpctl: BROKEN.wpctl, pactl: TOOLS.pactl });
   await toolDir('hang', { wpctl: BROKEN.hang, brightnessctl: BROKEN.flood });
-  await mkdir(path.join(root, 'none'));
-  const light = path.join(root, 'backlight', 'acpi_video0');
-  await mkdir(light, { recursive: true });
-  await writeFile(path.join(light, 'brightness'), '400\n');
-  await writeFile(path.join(light, 'max_brightness'), '1000\n');
+  await plant(root, { none: {}, 'backlight/acpi_video0': { brightness: '400\n', max_brightness: '1000\n' } });
 });
 after(async () => { await removeDir(root); });
 
@@ -65,7 +54,6 @@ const envFor = (dirs, extra = {}) => childEnv({
   HOME: root, PATH: dirs.map((d) => path.join(root, d)).join(':'), XDG_CURRENT_DESKTOP: 'GNOME', XDG_SESSION_ID: 'c7',
   OSTREL_AGENT_BACKLIGHT: path.join(root, 'no-backlight'), ...extra,
 });
-const rows = async (sentence, env) => (await answerSentence(sentence, { env })).lines.map((l) => [l.title, l.subtitle]);
 
 it('runs each request with the first tool present, with the exact argv, and answers what it did', async () => {
   const MISSING_SOUND = 'none of wpctl (PipeWire), pactl (PulseAudio) or amixer (ALSA) is installed';

@@ -1,17 +1,39 @@
-// Real agent daemons for tests, each with its own throw-away HOME.
+// Helpers for the agent's tests: throw-away trees, answers as rows, and real agent daemons, each with its own HOME.
 
 import { spawn } from 'node:child_process';
-import { mkdtemp, rm } from 'node:fs/promises';
+import { mkdir, mkdtemp, rm, writeFile } from 'node:fs/promises';
 import http from 'node:http';
 import os from 'node:os';
 import path from 'node:path';
 import { fileURLToPath } from 'node:url';
 import { readDaemonFile } from '../ostrel/daemon-file.mjs';
+import { answerSentence } from '../ostrel/router.mjs';
 
 export const AGENT_ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 export const tempDir = (prefix = 'ostrel-test-') => mkdtemp(path.join(os.tmpdir(), prefix));
 export const removeDir = (dir) => rm(dir, { recursive: true, force: true });
 export const daemonFileIn = (home) => path.join(home, '.ostrel', 'daemon.json');
+
+// tree: name -> text (a file, executable when it starts with "#!") or -> tree
+// (a folder); names may hold slashes. Returns dir.
+export async function plant(dir, tree) {
+  await mkdir(dir, { recursive: true });
+  for (const [name, value] of Object.entries(tree)) {
+    const at = path.join(dir, name);
+    if (typeof value !== 'string') await plant(at, value);
+    else {
+      await mkdir(path.dirname(at), { recursive: true });
+      await writeFile(at, value, { mode: value.startsWith('#!') ? 0o755 : 0o644 });
+    }
+  }
+  return dir;
+}
+
+// A shell script that appends its name and arguments, "|" before each, as one line to the file rec.
+export const recorder = (rec) => `#!/bin/sh\n{ printf '%s' "\${0##*/}"; for a; do printf '|%s' "$a"; done; echo; } >> "${rec}"\n`;
+
+// The rows the reply to a sentence shows, as [title, subtitle].
+export const rows = async (sentence, env) => (await answerSentence(sentence, { env })).lines.map((l) => [l.title, l.subtitle]);
 
 // process.env without what would reach a real desktop; undefined removes a variable.
 export function childEnv(overrides = {}) {

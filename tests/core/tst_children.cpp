@@ -1,9 +1,9 @@
 #include "bridge/replyscript.h"
+#include "tests/testkit/files.h"
 #include "tests/testkit/testmain.h"
 #include "voice/listener.h"
 
 #include <QDir>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -12,7 +12,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -22,21 +21,9 @@ using namespace ostrel;
 
 namespace {
 
-// Gone, or a zombie nobody has reaped yet.
-bool gone(qint64 pid)
-{
-    QFile stat(u"/proc/%1/stat"_s.arg(pid));
-    if (pid <= 0 || ::kill(pid_t(pid), 0) != 0 || !stat.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray line = stat.readAll();
-    return line.mid(line.lastIndexOf(')') + 2, 1) == "Z";
-}
+using testing::processGone;
 
-qint64 readPid(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().toLongLong() : 0;
-}
+qint64 readPid(const QString &path) { return testing::readFile(path).trimmed().toLongLong(); }
 
 // The reply script's stand-in: ignores SIGTERM, and so does the child it
 // leaves in the background; the goal says what else it does.
@@ -53,10 +40,9 @@ while :; do sleep 1; done
 
 QString stubbornNode(const QTemporaryDir &dir)
 {
-    QFile node(dir.filePath(u"node"_s));
-    const bool made = node.open(QIODevice::WriteOnly) && node.write(stubborn) > 0 &&
-                      node.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
-    return made ? node.fileName() : QString();
+    const QString node = dir.filePath(u"node"_s);
+    return testing::writeFile(node, stubborn, QFile::ReadOwner | QFile::ExeOwner) ? node
+                                                                                  : QString();
 }
 
 } // namespace
@@ -90,7 +76,7 @@ private Q_SLOTS:
                 script->stop(300ms);
             else if (how == u"destroyed"_s)
                 delete script;
-            QTRY_VERIFY_WITH_TIMEOUT(gone(pid) && gone(child), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(processGone(pid) && processGone(child), 10000);
             if (how == u"past the deadline"_s || how == u"past the output cap"_s) {
                 QTRY_COMPARE(finished.size(), 1);
                 QCOMPARE(script->timedOut(), how == u"past the deadline"_s);
@@ -135,9 +121,7 @@ private Q_SLOTS:
             QVERIFY(QDir().mkpath(repo.filePath(u"voice/.venv/bin"_s)) &&
                     QDir().mkpath(repo.filePath(u"ostrel"_s)));
             QVERIFY(QFile::link(u"/bin/sh"_s, Listener::interpreterPath(repo.path())));
-            QFile script(Listener::scriptPath(repo.path()));
-            QVERIFY(script.open(QIODevice::WriteOnly) && script.write("sleep 600; :\n") > 0);
-            script.close();
+            QVERIFY(testing::writeFile(Listener::scriptPath(repo.path()), "sleep 600; :\n"));
             QProcess decoy;
             decoy.start(u"/usr/bin/python3"_s,
                         {u"-c"_s, u"import time; time.sleep(600)"_s, u"ostrel/listen.py"_s});
@@ -147,24 +131,19 @@ private Q_SLOTS:
             QString error;
             QVERIFY(listener.start(repo.path(), &error));
             const QString path = Listener::recordPath();
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::ReadOnly));
-            QJsonObject written = QJsonDocument::fromJson(file.readAll()).object();
-            file.close();
+            QJsonObject written = QJsonDocument::fromJson(testing::readFile(path)).object();
             QCOMPARE(written.value("pid"_L1).toInteger(), listener.processId());
             if (record == u"start"_s)
                 written.insert("start"_L1, written.value("start"_L1).toInteger() + 1);
             if (record == u"command"_s)
                 written.insert("commandLine"_L1, QJsonArray{u"/bin/sh"_s});
-            QVERIFY(file.open(QIODevice::WriteOnly) &&
-                    file.write(QJsonDocument(written).toJson()) > 0);
-            file.close();
+            QVERIFY(testing::writeFile(path, QJsonDocument(written).toJson()));
 
             const qint64 pid = listener.processId();
             // The clean-up waits until what it ends has ended.
             Listener::endStale(2s);
             QVERIFY(!QFile::exists(path));
-            QCOMPARE(gone(pid), ended);
+            QCOMPARE(processGone(pid), ended);
             QCOMPARE(decoy.state(), QProcess::Running);
             decoy.kill();
             decoy.waitForFinished();

@@ -1,9 +1,9 @@
 #include "platform/hotkey.h"
 #include "platform/wayland.h"
+#include "tests/testkit/files.h"
 #include "tests/testkit/testmain.h"
 
 #include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -79,17 +79,16 @@ private Q_SLOTS:
             QTemporaryDir second;
             for (const QString &file : files) {
                 QVERIFY(QDir(second.path()).mkpath(file.section(u'/', 0, 0)));
-                QFile plugin(second.filePath(file));
-                QVERIFY(plugin.open(QIODevice::WriteOnly));
+                QVERIFY(testing::writeFile(second.filePath(file), {}));
             }
             QVERIFY2(hasWaylandPlugin({first.path(), second.path()}) == found,
                      qPrintable(files.join(u' ')));
         }
         // Asking for another platform, or for a list, never stops the start.
-        qputenv("QT_QPA_PLATFORM", "xcb");
-        QVERIFY(missingPlatformPlugin().isEmpty());
-        qputenv("QT_QPA_PLATFORM", "wayland;xcb");
-        QVERIFY(missingPlatformPlugin().isEmpty());
+        for (const char *platform : {"xcb", "wayland;xcb"}) {
+            qputenv("QT_QPA_PLATFORM", platform);
+            QVERIFY(missingPlatformPlugin().isEmpty());
+        }
         // Wayland alone, where there is none, is said before Qt aborts.
         qputenv("QT_QPA_PLATFORM", "wayland");
         qputenv("WAYLAND_DISPLAY", first.filePath(u"wayland-9"_s).toLocal8Bit());

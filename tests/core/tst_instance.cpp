@@ -1,4 +1,5 @@
 #include "app/instance.h"
+#include "tests/testkit/files.h"
 #include "tests/testkit/testmain.h"
 
 #include <QDir>
@@ -37,9 +38,7 @@ private Q_SLOTS:
             const auto restore =
                 qScopeGuard([cwd = QDir::currentPath()] { QDir::setCurrent(cwd); });
             QTemporaryDir temp;
-            const auto at = [&](const QString &name) -> QString {
-                return temp.path() + u'/' + name;
-            };
+            const auto at = [&temp](const QString &name) { return temp.filePath(name); };
             QVERIFY(::mkdir(at(u"real"_s).toLocal8Bit(), 0700) == 0);
             QVERIFY(::mkdir(at(u"open"_s).toLocal8Bit(), 0755) == 0);
             QVERIFY(QFile::link(at(u"real"_s), at(u"link"_s)));
@@ -69,9 +68,7 @@ private Q_SLOTS:
             const std::string file = pidFilePath(temp.path().toStdString()),
                               other = temp.path().toStdString() + "/other";
             const auto write = [](const std::string &path, const QByteArray &bytes) {
-                QFile out(QString::fromStdString(path));
-                return out.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-                       out.write(bytes) == bytes.size();
+                return testing::writeFile(QString::fromStdString(path), bytes);
             };
             // A living process of ours, named ostrel unless it is another program.
             const QString ostrel = temp.path() + u"/ostrel"_s;

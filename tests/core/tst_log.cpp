@@ -1,4 +1,5 @@
 #include "platform/log.h"
+#include "tests/testkit/files.h"
 #include "tests/testkit/testmain.h"
 
 #include <QDir>
@@ -18,19 +19,10 @@ using namespace ostrel;
 
 namespace {
 
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes, mode_t mode = 0600)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-    file.close();
-    QCOMPARE(::chmod(QFile::encodeName(path).constData(), mode), 0);
-}
+using testing::readFile;
+using testing::writeFile;
+constexpr auto toAll = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::WriteGroup |
+                       QFile::ReadOther | QFile::WriteOther;
 
 QStringList entries(const QTemporaryDir &dir)
 {
@@ -57,9 +49,10 @@ private Q_SLOTS:
             const bool ours = planted.startsWith(u"ours"_s), folder = planted == u"directory";
             const bool hasOther = planted == u"symlink" || planted == u"hard link";
             if (ours || planted == u"foreign")
-                writeFile(path, "earlier\n", planted.endsWith(u"all"_s) ? 0666 : 0600);
+                QVERIFY(planted.endsWith(u"all"_s) ? writeFile(path, "earlier\n", toAll)
+                                                   : writeFile(path, "earlier\n"));
             if (hasOther)
-                writeFile(other, "keep me\n");
+                QVERIFY(writeFile(other, "keep me\n"));
             if (planted == u"symlink")
                 QVERIFY(QFile::link(other, path));
             if (planted == u"hard link")
@@ -81,9 +74,9 @@ private Q_SLOTS:
             QCOMPARE(st.st_mode & (folder ? S_IFMT : S_IFMT | 07777),
                      folder ? S_IFDIR : S_IFREG | 0600);
             QCOMPARE(st.st_uid, ::geteuid());
-            QCOMPARE(readAll(path), ours     ? "earlier\none\n"_ba
-                                    : folder ? QByteArray()
-                                             : "one\n"_ba);
+            QCOMPARE(readFile(path), ours     ? "earlier\none\n"_ba
+                                     : folder ? QByteArray()
+                                              : "one\n"_ba);
             QCOMPARE(entries(dir).filter(u"ostrel-app.log."_s), QStringList()); // no temporary left
         }
     }
@@ -111,7 +104,7 @@ private Q_SLOTS:
             std::fflush(stderr);
             ::dup2(saved, STDERR_FILENO);
             ::close(saved);
-            QCOMPARE(QString::fromUtf8(readAll(captured)), u"ostrel: "_s + line + u'\n');
+            QCOMPARE(QString::fromUtf8(readFile(captured)), u"ostrel: "_s + line + u'\n');
         }
     }
 
@@ -141,7 +134,7 @@ private Q_SLOTS:
         QTemporaryDir dir;
         QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 01777), 0);
         const QString path = dir.filePath(u"ostrel-app.log"_s);
-        writeFile(path, "theirs\n", 0666);
+        QVERIFY(writeFile(path, "theirs\n", toAll));
         QCOMPARE(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
         // As an ordinary user: root may replace anything.
         const pid_t child = ::fork();
@@ -154,7 +147,7 @@ private Q_SLOTS:
         }
         int status = -1;
         QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child && status == 0);
-        QCOMPARE(readAll(path), QByteArray("theirs\n"));
+        QCOMPARE(readFile(path), QByteArray("theirs\n"));
         QCOMPARE(entries(dir), QStringList{u"ostrel-app.log"_s});
     }
 };

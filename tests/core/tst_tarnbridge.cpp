@@ -2,6 +2,7 @@
 #include "bridge/replies.h"
 #include "bridge/tarnbridge.h"
 #include "platform/listeningsocket.h"
+#include "tests/testkit/files.h"
 #include "tests/testkit/httpserver.h"
 #include "tests/testkit/testmain.h"
 
@@ -17,15 +18,6 @@
 using namespace Qt::StringLiterals;
 using namespace ostrel;
 using TarnBridge::DaemonEndpoint;
-
-namespace {
-
-QString nvm(const char *version)
-{
-    return u".nvm/versions/node/"_s + QLatin1StringView(version) + u"/bin/node"_s;
-}
-
-} // namespace
 
 class TestTarnBridge final : public QObject {
     Q_OBJECT
@@ -51,12 +43,10 @@ private Q_SLOTS:
             const QByteArray bytes = planted == u"big"_s
                                          ? QByteArray(TarnBridge::daemonFileCap + 1, ' ')
                                          : QByteArray(R"({"port":1,"token":"t"})");
-            QFile file(planted == u"symlink"_s ? real : path);
             if (planted == u"fifo"_s)
                 QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
             else
-                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
-            file.close();
+                QVERIFY(testing::writeFile(planted == u"symlink"_s ? real : path, bytes));
             if (planted == u"symlink"_s)
                 QVERIFY(QFile::link(real, path));
             QCOMPARE(TarnBridge::readDaemonFile(path),
@@ -152,6 +142,9 @@ private Q_SLOTS:
     // Paths relative to a fresh home whose system places are a/, b/ and c/.
     void findNode()
     {
+        const auto nvm = [](const char *version) -> QString {
+            return u".nvm/versions/node/"_s + QLatin1StringView(version) + u"/bin/node"_s;
+        };
         // Files made (executable unless they end in "-"), OSTREL_NODE (null: unset), the one found.
         const std::tuple<QStringList, QString, QString> cases[] = {
             {{nvm("v9.11.2"), nvm("v20.11.1"), nvm("v18.19.0"), u"a/node"_s},
@@ -170,9 +163,8 @@ private Q_SLOTS:
                 const bool plain = file.endsWith(u'-'); // made without the execute bit
                 file.chop(plain ? 1 : 0);
                 QVERIFY(QDir(root).mkpath(QFileInfo(file).path()));
-                QFile made(root + file);
-                QVERIFY(made.open(QIODevice::WriteOnly) &&
-                        made.setPermissions(plain ? QFile::ReadOwner : QFile::ExeOwner));
+                QVERIFY(testing::writeFile(root + file, {},
+                                           plain ? QFile::ReadOwner : QFile::ExeOwner));
             }
             const QStringList system{root + u"a/node"_s, root + u"b/node"_s, root + u"c/node"_s};
             const auto overridePath =

@@ -3,16 +3,14 @@
 # as a row, and a timer as a shimmering task row until it ends.
 #   asking.sh PATH_TO_OSTREL   (run inside tests/xvfb-session.sh)
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 setup "$1"
 node=$(command -v node) || { echo "asking.sh: node is not installed (scripts/install-deps.sh)" >&2; exit 1; }
 
-"$node" "$root/agent/ostrel/daemon.mjs" 2>"$work/daemon.log" &
+"$node" "$agent/ostrel/daemon.mjs" 2>"$work/daemon.log" &
 helpers+=($!)
 check "the bundled agent publishes its daemon file" wait_for 20 test -s "$HOME/.ostrel/daemon.json"
-check "ostrel is ready" start_app OSTREL_REPO="$root/agent" OSTREL_NODE="$node" OSTREL_DEBUG_ROWS=1
+check "ostrel is ready" start_app OSTREL_REPO="$agent" OSTREL_NODE="$node" OSTREL_DEBUG_ROWS=1
 kill -USR1 "$app"
 check "SIGUSR1 shows the palette with focus" wait_for 10 panel_focused
 ask() { xdotool type --delay 20 "$1"; xdotool key Return; }

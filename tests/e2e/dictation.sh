@@ -4,19 +4,17 @@
 # Return asks the agent and the answer comes back; quitting ends the listener.
 #   dictation.sh PATH_TO_OSTREL   (run inside tests/xvfb-session.sh)
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 setup "$1"
 node=$(command -v node) && command -v flite >/dev/null && command -v sox >/dev/null &&
-    [ -x "$root/agent/voice/.venv/bin/python" ] ||
+    [ -x "$agent/voice/.venv/bin/python" ] ||
     { echo "dictation.sh: node, flite, sox or the listener venv is missing (scripts/install-deps.sh)" >&2; exit 1; }
 
 # One of flite's 16 kHz voices, with the silence around it that a speaker leaves.
 flite -voice slt -t "twelve times eighty nine" -o "$work/raw.wav"
 sox "$work/raw.wav" "$work/speech.wav" pad 0.5 0.5
 # No daemon: the reply script answers, and no task poll redraws the rows.
-check "ostrel is ready" start_app OSTREL_REPO="$root/agent" OSTREL_NODE="$node" OSTREL_DEBUG_ROWS=1 \
+check "ostrel is ready" start_app OSTREL_REPO="$agent" OSTREL_NODE="$node" OSTREL_DEBUG_ROWS=1 \
     OSTREL_LISTEN_WAV="$work/speech.wav"
 kill -USR1 "$app"
 check "SIGUSR1 shows the palette with focus" wait_for 10 panel_focused
@@ -25,7 +23,7 @@ check "the recording is heard and waits for Return" \
 xdotool key Return
 check "Return asks the agent: 1068" wait_for 15 rows_have "1068" || echo "# rows: $(rows)"
 
-listener=$(pgrep -f "$root/agent/ostrel/listen.py" -P "$app" | head -n1)
+listener=$(pgrep -f "$agent/ostrel/listen.py" -P "$app" | head -n1)
 check "the listener still runs" test -n "$listener"
 stop_app
 check "quitting ends the listener" wait_for 5 lacks kill -0 "$listener" 2>/dev/null

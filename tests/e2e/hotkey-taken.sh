@@ -4,8 +4,7 @@
 #   hotkey-taken.sh PATH_TO_OSTREL
 #   (run inside tests/xvfb-session.sh --wm-config /etc/xdg/openbox/rc.xml)
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 setup "$1"
 toggled() { messages | grep -qx "toggle, visible=$1"; }
 

@@ -5,8 +5,7 @@
 # SIGUSR1 during start-up.
 #   hotkey.sh PATH_TO_OSTREL   (run inside tests/xvfb-session.sh)
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 setup "$1"
 
 start_viewer

@@ -3,8 +3,7 @@
 # landed, the desktop entries, --autostart, and the Debian package of it.
 #   install.sh BUILD_DIR
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-. "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 build=$1
 stage=$(mktemp -d "${TMPDIR:-/tmp}/ostrel install.XXXXXX")
 trap 'rm -rf "$stage"' EXIT

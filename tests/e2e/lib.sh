@@ -1,6 +1,7 @@
 # Helpers for the end-to-end tests, sourced: counted checks, waiting, window
 # state from the X server, and one ostrel with its own home and slice of the log.
 passed=0 failed=0
+agent=$(cd "$(dirname "${BASH_SOURCE[0]}")/../../agent" && pwd) # the bundled agent
 check() { # check DESCRIPTION COMMAND...
     local what=$1; shift
     if "$@"; then passed=$((passed + 1)); echo "ok - $what"; return; fi

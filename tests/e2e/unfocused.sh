@@ -4,8 +4,7 @@
 # the keyboard, the keyboard must come back to the others on its own.
 #   unfocused.sh PATH_TO_OSTREL   (run inside tests/xvfb-session.sh --wm-config none)
 set -uo pipefail
-here=$(cd "$(dirname "$0")" && pwd)
-source "$here/lib.sh"
+source "$(dirname "$0")/lib.sh"
 setup "$1"
 
 # A window manager that announces activation requests and then ignores every

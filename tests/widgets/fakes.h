@@ -3,33 +3,26 @@
 // Shell scripts that stand in for the programs the palette runs, kept out of
 // the test sources, whose raw strings moc cannot read.
 
-#include <QFile>
+#include "tests/testkit/files.h"
+
 #include <QTemporaryDir>
 
-#include <csignal>
-
 namespace ostrel::fakes {
+
+using testing::processGone;
 
 // Where the fakes leave what they saw; every file written is executable.
 struct Scratch {
     QTemporaryDir dir;
     QString path(const QString &name) const { return dir.filePath(name); }
-    QByteArray read(const QString &name) const
-    {
-        QFile file(path(name));
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray read(const QString &name) const { return testing::readFile(path(name)); }
     bool write(const QString &name, const QByteArray &bytes) const
     {
-        QFile file(path(name));
-        return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-               file.write(bytes) == bytes.size() &&
-               file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        return testing::writeFile(path(name), bytes,
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
     qint64 pid() const { return read(QStringLiteral("pid")).trimmed().toLongLong(); }
 };
-
-inline bool processGone(qint64 pid) { return pid <= 0 || ::kill(pid_t(pid), 0) != 0; }
 
 // Node.js: records how it was run; a goal "hang..." never ends, "flood..."
 // writes without end, any other prints the file "reply" and fails.

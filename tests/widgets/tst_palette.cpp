@@ -37,27 +37,20 @@ private Q_SLOTS:
     void init() { m_palette = std::make_unique<Palette>(); }
     void cleanup() { m_palette.reset(); }
 
-    // The selection moves without wrapping and stays in view; the field's cursor stays.
+    // The selection moves without wrapping; the field's cursor stays. (Keeping
+    // the selected row in view is checked with ten thousand rows.)
     void arrows()
     {
-        // Rows, keys (Down, Up), the row selected: up stops at the first; down
-        // scrolls to the last and stops there.
-        for (const auto &[rows, keys, selected] :
-             {std::tuple(3, u"DDUUU"_s, 0), std::tuple(20, QString(21, u'D'), 19)}) {
-            m_palette.reset(); // one palette at a time, as in init()
-            m_palette = std::make_unique<Palette>();
-            m_palette->m_answerRows = Results(rows, Result{u"row"_s, {}});
-            showPalette();
-            field()->setText(u"ab"_s);
-            field()->setCursorPosition(1);
-            for (QChar k : keys)
-                press(k == u'D' ? Qt::Key_Down : Qt::Key_Up);
+        m_palette->m_answerRows = Results(3, Result{u"row"_s, {}});
+        showPalette();
+        field()->setText(u"ab"_s);
+        field()->setCursorPosition(1);
+        for (const auto &[key, selected] : {std::pair(Qt::Key_Down, 2), std::pair(Qt::Key_Up, 0)}) {
+            for (int i = 0; i < 4; ++i)
+                press(key);
             QCOMPARE(list()->selectedRow(), selected);
-            QCOMPARE(field()->cursorPosition(), 1);
-            const QWidget *row = list()->rowView(selected);
-            QTRY_VERIFY(list()->viewport()->rect().contains(
-                QRect(row->mapTo(list()->viewport(), QPoint()), row->size())));
         }
+        QCOMPARE(field()->cursorPosition(), 1);
     }
 
     // However many rows, views exist only for those in sight and next to them.
