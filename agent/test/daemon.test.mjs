@@ -8,7 +8,7 @@ import net from 'node:net';
 import { chmod, mkdir, readFile, readdir, stat, symlink, writeFile } from 'node:fs/promises';
 import path from 'node:path';
 import { connect, METHOD_RETURN } from '../ostrel/dbus.mjs';
-import { tempDir, removeDir, daemonFileIn, spawnDaemon, startDaemon, stopChild, stopAll, exited, request, waitFor } from '../testkit/daemon.mjs';
+import { privateBusConfig, tempDir, removeDir, daemonFileIn, spawnDaemon, startDaemon, stopChild, stopAll, exited, request, waitFor } from '../testkit/daemon.mjs';
 
 // fn(home, start) with home/.ostrel made; every daemon started is killed afterwards.
 async function withHome(fn) {
@@ -196,7 +196,7 @@ describe('agent HTTP surface', { timeout: 120000 }, () => {
 describe('timer notifications', { timeout: 120000 }, () => {
   // A private session bus; with serve, a stand-in notification server on it that notes each Notify call.
   async function privateBus(serve) {
-    const [address, pid] = execFileSync('dbus-daemon', ['--session', '--fork', '--print-address=1', '--print-pid=1'], { encoding: 'utf8' }).split('\n');
+    const [address, pid] = execFileSync('dbus-daemon', [`--config-file=${privateBusConfig}`, '--fork', '--print-address=1', '--print-pid=1'], { encoding: 'utf8' }).split('\n');
     const heard = [];
     const server = serve ? await connect(address) : null;
     if (server) {

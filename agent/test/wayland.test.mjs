@@ -10,7 +10,7 @@ import { execFile, spawn, spawnSync } from 'node:child_process';
 import { randomUUID } from 'node:crypto';
 import { readFileSync } from 'node:fs';
 import vm from 'node:vm';
-import { waitFor } from '../testkit/daemon.mjs';
+import { privateBusConfig, waitFor } from '../testkit/daemon.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
 import { swayViews } from '../ostrel/wayland.mjs';
 import { connect, ERROR, METHOD_CALL, METHOD_RETURN } from '../ostrel/dbus.mjs';
@@ -69,7 +69,7 @@ describe('window skills on a real sway', { skip: process.env.OSTREL_AGENT_WAYLAN
 });
 
 describe('window skills through KWin', { skip: spawnSync('dbus-daemon', ['--version']).error && 'dbus-daemon is missing (scripts/install-deps.sh --test)' }, () => {
-  const daemon = spawn('dbus-daemon', ['--session', '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'ignore'] });
+  const daemon = spawn('dbus-daemon', [`--config-file=${privateBusConfig}`, '--nofork', '--nopidfile', '--print-address=1'], { stdio: ['ignore', 'pipe', 'ignore'] });
   after(() => { kwin?.close(); daemon.kill(); });
   let kwin;
   let address = '';

@@ -9,6 +9,10 @@ import { fileURLToPath } from 'node:url';
 import { readDaemonFile } from '../ostrel/daemon-file.mjs';
 import { answerSentence } from '../ostrel/router.mjs';
 
+// The configuration of a private session bus that activates nothing the
+// machine has installed: only the fakes a test starts answer on it.
+export const privateBusConfig = fileURLToPath(new URL('../../tests/testkit/session-bus.conf', import.meta.url));
+
 export const AGENT_ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '..');
 export const tempDir = (prefix = 'ostrel-test-') => mkdtemp(path.join(os.tmpdir(), prefix));
 export const removeDir = (dir) => rm(dir, { recursive: true, force: true });

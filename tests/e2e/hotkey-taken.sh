@@ -9,7 +9,7 @@ setup "$1"
 toggled() { messages | grep -qx "toggle, visible=$1"; }
 
 # A private session bus, and every notification asked of it.
-dbus-daemon --session --nofork --print-address=3 3> "$work/bus" 2>/dev/null &
+dbus-daemon --config-file="$(dirname "$0")/../testkit/session-bus.conf" --nofork --print-address=3 3> "$work/bus" 2>/dev/null &
 helpers+=($!)
 wait_for 10 test -s "$work/bus"
 bus=$(head -n1 "$work/bus")
