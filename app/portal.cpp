@@ -9,6 +9,8 @@
 #include <QDBusVariant>
 #include <QRandomGenerator>
 
+#include <optional>
+
 using namespace Qt::StringLiterals;
 
 namespace {
@@ -135,7 +137,7 @@ void ShortcutPortal::shortcutsBound(uint response, const QVariantMap &results)
         Q_EMIT unavailable(u"the portal refused the shortcut"_s);
         return;
     }
-    QString trigger;
+    std::optional<QString> trigger;
     const auto list = results.value(u"shortcuts"_s).value<QDBusArgument>();
     if (list.currentType() == QDBusArgument::ArrayType) {
         QList<Shortcut> shortcuts;
@@ -145,7 +147,13 @@ void ShortcutPortal::shortcutsBound(uint response, const QVariantMap &results)
                 trigger = shortcut.properties.value(u"trigger_description"_s).toString();
         }
     }
-    Q_EMIT bound(trigger);
+    // Plasma 5.27 grants the request but binds nothing: its answer lists no
+    // shortcut, and no key will ever activate it.
+    if (!trigger) {
+        Q_EMIT unavailable(u"the desktop bound no key to it"_s);
+        return;
+    }
+    Q_EMIT bound(*trigger);
 }
 
 void ShortcutPortal::shortcutActivated(const QDBusObjectPath &session, const QString &id,

@@ -14,7 +14,8 @@ namespace ostrel {
 // (org.freedesktop.portal.GlobalShortcuts on the session bus), where the
 // desktop offers it: a session, one shortcut bound in it, and activated()
 // each time the desktop reports that shortcut pressed. A desktop without the
-// interface, or one that refuses, ends in unavailable() and nothing else.
+// interface, one that refuses, or one whose answer binds no shortcut ends in
+// unavailable() and nothing else.
 class ShortcutPortal final : public QObject {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(ShortcutPortal)
@@ -28,8 +29,8 @@ public:
     void start(const QString &trigger);
 
 Q_SIGNALS:
-    // The desktop bound the shortcut to `trigger` (empty when it did not
-    // say which key).
+    // The desktop listed the shortcut as bound, to `trigger` (empty when it
+    // did not say which key).
     void bound(const QString &trigger);
     void unavailable(const QString &reason);
     void activated();

@@ -25,6 +25,7 @@ const WINDOW_ID = /^[\w{}.-]{1,64}$/;
 // windows users switch between (no panels, desktops or pop-ups). KWin 5
 // names them clients, KWin 6 windows. Texts are cut so that the most windows
 // reported still fit in one D-Bus message, whatever characters they hold.
+// A window's internalId is a UUID, whose text is its braced form.
 export function kwinScript(service, token, target) {
   const ask = JSON.stringify({ service, token, target }).replace(/\u2028/g, '\\u2028').replace(/\u2029/g, '\\u2029');
   return `var ostrel = ${ask};
@@ -109,7 +110,8 @@ export async function runKWinScript(env, target = null) {
     loading = true;
     const [id] = await within(callKWin(bus, '/Scripting', SCRIPTING, 'loadScript', 'ss', [file, name]));
     if (!Number.isInteger(id) || id < 0) return { ok: false, kind: 'refused', error: `loadScript answered ${String(id).slice(0, 20)}` };
-    // KWin registers a loaded script as /Scripting/ScriptN, older ones as /N.
+    // KWin 6 registers a loaded script as /Scripting/ScriptN, KWin 5.27 and
+    // older as /N.
     await within(callKWin(bus, `/Scripting/Script${id}`, 'org.kde.kwin.Script', 'run')
       .catch((err) => (/UnknownObject|UnknownMethod/.test(err.message) ? callKWin(bus, `/${id}`, 'org.kde.kwin.Script', 'run') : Promise.reject(err))));
     return { ok: true, text: await within(reported) };

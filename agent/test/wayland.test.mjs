@@ -75,7 +75,8 @@ describe('window skills through KWin', { skip: spawnSync('dbus-daemon', ['--vers
   let address = '';
   const kwinState = { mode: 'ok', clients: [], loaded: new Map(), activated: null };
   const bus = (member, signature = '', body = []) => kwin.call({ destination: 'org.freedesktop.DBus', path: '/org/freedesktop/DBus', interface: 'org.freedesktop.DBus', member, signature, body });
-  // Runs what it is given, as KWin 5.27 would, against canned clients; or fails in the ways a KWin can.
+  // Runs what it is given against canned clients, with KWin 5.27's workspace (clientList, activeClient) and its
+  // scripts at /N in 'legacy' mode, KWin 6's /Scripting/ScriptN otherwise; or fails in the ways a KWin can.
   const serve = (m) => {
     const { mode, loaded } = kwinState;
     const reply = (signature = '', body = []) => kwin.send({ type: METHOD_RETURN, replySerial: m.serial, destination: m.sender, signature, body });

@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """A desktop portal offering only GlobalShortcuts, on the session bus, for
 the tests: it grants every session and shortcut (or refuses them with
---refuse), prints each bound shortcut as "bound ID TRIGGER", and emits
+--refuse, or grants them binding none with --bind-nothing), prints each bound shortcut as "bound ID TRIGGER", and emits
 Activated for every bound shortcut when org.ostrel.FakePortal.Press is
 called."""
 import sys
@@ -15,6 +15,7 @@ NAME = "org.freedesktop.portal.Desktop"
 PATH = "/org/freedesktop/portal/desktop"
 SHORTCUTS = "org.freedesktop.portal.GlobalShortcuts"
 REFUSE = "--refuse" in sys.argv
+BIND_NOTHING = "--bind-nothing" in sys.argv
 
 
 class Request(dbus.service.Object):
@@ -53,7 +54,7 @@ class Portal(dbus.service.Object):
                          sender_keyword="sender")
     def BindShortcuts(self, session, shortcuts, parent, options, sender):
         results = []
-        for shortcut_id, properties in shortcuts:
+        for shortcut_id, properties in shortcuts if not BIND_NOTHING else []:
             trigger = str(properties.get("preferred_trigger", ""))
             print("bound", shortcut_id, trigger, flush=True)
             self.bound.append((session, shortcut_id))

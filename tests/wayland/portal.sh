@@ -3,7 +3,8 @@
 # the desktop portal's GlobalShortcuts is asked for the shortcut and its
 # Activated signal toggles the palette; without a portal, or with one that
 # refuses, the log says how to bind ostrel --toggle instead.
-#   portal.sh PATH_TO_OSTREL   (run inside tests/xvfb-session.sh dbus-run-session --)
+#   portal.sh PATH_TO_OSTREL   (run inside tests/xvfb-session.sh
+#   dbus-run-session --config-file=tests/wayland/session-bus.conf --)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/lib.sh"
@@ -24,11 +25,15 @@ portal() {
 }
 press() { dbus-send --print-reply=literal --session --dest=org.freedesktop.portal.Desktop /org/freedesktop/portal/desktop org.ostrel.FakePortal.Press; }
 
-portal --refuse
-check "starts beside a portal that refuses" start_app
-check "which leaves the advice" wait_for 10 log_has "$advice"
-stop_app
-kill "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
+# One that refuses, and one that grants the request but binds no key.
+for kind in refuse bind-nothing; do
+    portal --$kind
+    check "starts beside a portal that answers --$kind" start_app
+    check "which leaves the advice" wait_for 10 log_has "$advice"
+    check "and claims no shortcut" lacks log_has "hotkey bound through the desktop portal"
+    stop_app
+    kill "${helpers[-1]}"; wait "${helpers[-1]}" 2>/dev/null
+done
 
 portal
 check "starts beside a portal with GlobalShortcuts" start_app
