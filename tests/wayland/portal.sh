@@ -4,7 +4,7 @@
 # Activated signal toggles the palette; without a portal, or with one that
 # refuses, the log says how to bind ostrel --toggle instead.
 #   portal.sh PATH_TO_OSTREL   (run inside tests/xvfb-session.sh
-#   dbus-run-session --config-file=tests/wayland/session-bus.conf --)
+#   dbus-run-session --config-file=tests/testkit/session-bus.conf --)
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../e2e/lib.sh"
