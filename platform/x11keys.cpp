@@ -4,6 +4,7 @@
 
 #include <QMetaObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 #include <xcb/xinput.h>
@@ -376,6 +377,36 @@ void X11Keys::letGo()
     m_hold = Hold::None;
 }
 
+bool X11Keys::spaceIsDown() const
+{
+    auto keymap = owned(xcb_query_keymap_reply(m_x->c, xcb_query_keymap(m_x->c), nullptr));
+    if (!keymap)
+        return false;
+    for (xcb_keycode_t space : m_x->spaceKeys) {
+        if (keymap->keys[space / 8] & (1 << (space % 8)))
+            return true;
+    }
+    return false;
+}
+
+void X11Keys::watchForRelease()
+{
+    if (!m_releaseWatch) {
+        m_releaseWatch = std::make_unique<QTimer>();
+        m_releaseWatch->setInterval(50);
+        connect(m_releaseWatch.get(), &QTimer::timeout, this, [this] {
+            // A release seen meanwhile (a raw one) has already said so.
+            if (!m_hotKeyDown || !spaceIsDown()) {
+                m_hotKeyDown = false;
+                m_releaseWatch->stop();
+            }
+            // The reply may have brought events the socket will not announce.
+            drainSoon();
+        });
+    }
+    m_releaseWatch->start();
+}
+
 void X11Keys::drainSoon()
 {
     QMetaObject::invokeMethod(this, &X11Keys::readEvents, Qt::QueuedConnection);
@@ -442,9 +473,16 @@ void X11Keys::handle(const void *raw)
         // is down, and the release then goes to the focused window: the key
         // is up for us all the same, or its next press would pass for a
         // repeat and leave the keyboard frozen.
+        // A key still held, though, goes on repeating (KWin moves the focus
+        // long before the repeat starts), and each repeat must stay one: it
+        // is up once the server no longer has it down.
         const auto *focus = static_cast<const xcb_focus_in_event_t *>(raw);
-        if (focus->mode == XCB_NOTIFY_MODE_UNGRAB && focus->event == m_x->root)
-            m_hotKeyDown = false;
+        if (focus->mode == XCB_NOTIFY_MODE_UNGRAB && focus->event == m_x->root && m_hotKeyDown) {
+            if (spaceIsDown())
+                watchForRelease();
+            else
+                m_hotKeyDown = false;
+        }
     } else if (m_x->xkb && type == m_x->xkbEvent) {
         const auto *xkb = static_cast<const xcb_xkb_state_notify_event_t *>(raw);
         if (xkb->xkbType == XCB_XKB_STATE_NOTIFY)

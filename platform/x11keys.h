@@ -7,6 +7,7 @@
 #include <mutex>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace ostrel {
 
@@ -72,6 +73,8 @@ private:
 
     void readEvents();
     void drainSoon();
+    bool spaceIsDown() const;
+    void watchForRelease();
     void handle(const void *event);
     // The grab's key is pressed again (a repeat) or another key is
     // released: the next key, please; or, once the limit let go, nothing
@@ -95,6 +98,8 @@ private:
     // a press while the key is down is a repeat.
     bool m_hotKeyDown = false;
     bool m_rawSpaceDown = false;
+    // Polls the key the grab ended on without a release, until it is up.
+    std::unique_ptr<QTimer> m_releaseWatch;
     // Last: its thread ends before anything it uses goes.
     std::unique_ptr<FreezeLimit> m_freezeLimit;
 };
