@@ -163,16 +163,20 @@ check "and all five letters typed reach it: the keyboard is not frozen" \
 toggled=$(toggles)
 keys +Control_L +space sleep:1 -space -Control_L
 sleep 1
-echo "# Ctrl+Space held for 1 s toggled $(($(toggles) - toggled)) times (once is right)"
+check "Ctrl+Space held for 1 s, past the key repeat's delay, toggles once" test "$(($(toggles) - toggled))" -eq 1
 stop_app
 
 # Natively: an ordinary window that GNOME Shell places itself.
 check "starts natively when asked to" start_app QT_QPA_PLATFORM=wayland
 check "the viewer has the keyboard" focus_viewer
-keys +Control_L +Alt_L space -Alt_L -Control_L text:qz
+keys +Control_L +Alt_L space -Alt_L -Control_L
 check "Ctrl+Alt+Space shows the palette" wait_for 10 log_has "toggle, visible=false"
 check "the log says it is an ordinary window" log_has "this Wayland compositor has no layer shell: the palette is an ordinary window"
-check "the keys typed right after it land in the field" wait_for 5 field_has qz
+# Natively nothing holds the keys typed before the window has mapped (the
+# shortcut only starts `ostrel --toggle`): type once it is there.
+sleep 1
+keys text:qz
+check "the keys typed then land in the field" wait_for 5 field_has qz
 check "none of them reached the viewer" test "$(viewer_got q)" -eq 0 -a "$(viewer_got z)" -eq 0
 shot native-beside-viewer
 kill "${helpers[@]}" 2>/dev/null
