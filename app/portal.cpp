@@ -63,6 +63,22 @@ ShortcutPortal::ShortcutPortal(QObject *parent)
 
 ShortcutPortal::~ShortcutPortal() = default;
 
+QString ShortcutPortal::plainReason(const QDBusError &error)
+{
+    switch (error.type()) {
+    case QDBusError::ServiceUnknown: return u"no desktop portal on the session bus"_s;
+    // A portal without the interface says so in one of these ways.
+    case QDBusError::InvalidArgs:
+    case QDBusError::UnknownInterface:
+    case QDBusError::UnknownMethod:
+    case QDBusError::UnknownProperty:
+    case QDBusError::UnknownObject: return u"the desktop portal has no GlobalShortcuts"_s;
+    case QDBusError::NoReply:
+    case QDBusError::Timeout: return u"the desktop portal did not answer"_s;
+    default: return error.name() + u": "_s + error.message();
+    }
+}
+
 void ShortcutPortal::start(const QString &trigger)
 {
     m_trigger = trigger;
@@ -90,7 +106,7 @@ void ShortcutPortal::onReply(const QDBusPendingCall &call, std::function<void()>
             [this, watcher, next = std::move(next)] {
                 watcher->deleteLater();
                 if (watcher->isError())
-                    Q_EMIT unavailable(watcher->error().name());
+                    Q_EMIT unavailable(plainReason(watcher->error()));
                 else
                     next();
             });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusError>
 #include <QDBusObjectPath>
 #include <QDBusPendingCall>
 #include <QObject>
@@ -48,6 +49,8 @@ private:
                  const char *slot);
     // Runs `next` once the call succeeds; a failed call ends in unavailable().
     void onReply(const QDBusPendingCall &call, std::function<void()> next);
+    // What a failed call means, in the words of the log.
+    static QString plainReason(const QDBusError &error);
 
     QString m_trigger;
     QString m_session;
