@@ -97,8 +97,8 @@ bool compositorHasLayerShell(std::chrono::milliseconds limit)
 
 bool preferNativeWayland(std::chrono::milliseconds limit)
 {
-    return isWaylandSession() && !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
-           hasWaylandPlugin(pluginFolders()) && compositorHasLayerShell(limit);
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && hasWaylandPlugin(pluginFolders()) &&
+           compositorHasLayerShell(limit);
 }
 
 std::unique_ptr<LayerOverlay> LayerOverlay::forWindow(QWidget *window)
@@ -132,10 +132,6 @@ LayerOverlay::LayerOverlay(QWidget *window, wl_display *display)
     wl_proxy_wrapper_destroy(wrapper);
     wl_registry_add_listener(m_registry, &registryListener, &m_shell);
     wl_display_roundtrip_queue(display, m_queue);
-    // The compositor's later words (a new size, a close) are read by Qt and
-    // wait in this queue until the event loop is about to sleep.
-    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
-            &LayerOverlay::dispatchPending);
     // Hidden other than through detach(), Qt has taken the surface away.
     window->installEventFilter(this);
 }
@@ -170,11 +166,8 @@ void LayerOverlay::place(const QRect &frame, QScreen *screen)
         applyPlace();
         // Qt commits the next frame at the new size; a move alone needs a
         // commit of its own.
-        if (QWindow *window = m_window->windowHandle()) {
-            if (auto *surface =
-                    static_cast<wl_surface *>(native()->nativeResourceForWindow("surface", window)))
-                wl_surface_commit(surface);
-        }
+        if (wl_surface *surface = qtSurface())
+            wl_surface_commit(surface);
     }
 }
 
@@ -182,10 +175,7 @@ bool LayerOverlay::attach(bool keyboard)
 {
     const uint32_t interactivity = keyboard ? ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_EXCLUSIVE
                                             : ZWLR_LAYER_SURFACE_V1_KEYBOARD_INTERACTIVITY_NONE;
-    QWindow *window = m_window->windowHandle();
-    auto *surface =
-        window ? static_cast<wl_surface *>(native()->nativeResourceForWindow("surface", window))
-               : nullptr;
+    wl_surface *surface = qtSurface();
     if (!surface)
         return false;
     if (m_surface) {
@@ -222,13 +212,26 @@ bool LayerOverlay::attach(bool keyboard)
         log(u"the Wayland compositor did not place the palette as an overlay"_s);
         return false;
     }
+    // The compositor's later words (a new size, a close) are read by Qt and
+    // wait in this queue until the event loop is about to sleep.
+    m_dispatching =
+        connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+                [this] { wl_display_dispatch_queue_pending(m_display, m_queue); });
     return true;
+}
+
+wl_surface *LayerOverlay::qtSurface() const
+{
+    QWindow *window = m_window->windowHandle();
+    return window ? static_cast<wl_surface *>(native()->nativeResourceForWindow("surface", window))
+                  : nullptr;
 }
 
 void LayerOverlay::detach()
 {
     if (!m_surface)
         return;
+    disconnect(m_dispatching);
     zwlr_layer_surface_v1_destroy(m_surface);
     m_surface = nullptr;
     m_configured = false;
@@ -240,12 +243,6 @@ void LayerOverlay::applyPlace()
     zwlr_layer_surface_v1_set_size(m_surface, uint32_t(std::max(m_frame.width(), 1)),
                                    uint32_t(std::max(m_frame.height(), 1)));
     zwlr_layer_surface_v1_set_margin(m_surface, std::max(m_frame.top() - screen.top(), 0), 0, 0, 0);
-}
-
-void LayerOverlay::dispatchPending()
-{
-    if (m_surface)
-        wl_display_dispatch_queue_pending(m_display, m_queue);
 }
 
 } // namespace ostrel

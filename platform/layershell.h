@@ -12,6 +12,7 @@ class QWidget;
 struct wl_display;
 struct wl_event_queue;
 struct wl_registry;
+struct wl_surface;
 struct zwlr_layer_shell_v1;
 struct zwlr_layer_surface_v1;
 
@@ -62,7 +63,8 @@ protected:
 private:
     LayerOverlay(QWidget *window, wl_display *display);
     void applyPlace();
-    void dispatchPending();
+    // The window's surface as Qt has it now (a new one after each hiding).
+    wl_surface *qtSurface() const;
 
     QWidget *m_window;
     wl_display *m_display;
@@ -73,6 +75,8 @@ private:
     QRect m_frame;
     QPointer<QScreen> m_screen;
     bool m_configured = false;
+    // While attached, the compositor's later events are taken in.
+    QMetaObject::Connection m_dispatching;
 };
 
 } // namespace ostrel
