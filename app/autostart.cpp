@@ -1,4 +1,5 @@
 #include "app/autostart.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -36,8 +37,6 @@ bool holdsControl(const std::string &text)
     return false;
 }
 
-std::string systemError() { return std::strerror(errno); }
-
 } // namespace
 
 std::string directory(const char *configHome, const std::string &home)
@@ -45,10 +44,7 @@ std::string directory(const char *configHome, const std::string &home)
     // A relative XDG_CONFIG_HOME is invalid and is ignored.
     const std::string base =
         configHome && configHome[0] == '/' ? std::string(configHome) : home + "/.config";
-    std::string path = (std::filesystem::path(base) / "autostart").lexically_normal().string();
-    while (path.size() > 1 && path.back() == '/')
-        path.pop_back();
-    return path;
+    return (std::filesystem::path(base) / "autostart").lexically_normal().string();
 }
 
 std::string execArgument(const std::string &argument)
@@ -104,21 +100,8 @@ Outcome enable(const std::string &executable, const std::string &dir)
     std::filesystem::create_directories(dir, error);
     if (error || !std::filesystem::is_directory(dir, error))
         return {false, "cannot make the folder " + dir};
-    // Written beside the entry, then renamed over it in one step.
-    std::string temporary = dir + "/.ostrel.desktop.XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return {false, "cannot write " + path + ": " + systemError()};
-    const bool written = ::fchmod(fd, 0644) == 0 &&
-                         ::write(fd, bytes->data(), bytes->size()) == ssize_t(bytes->size()) &&
-                         ::fsync(fd) == 0;
-    const std::string writeError = systemError();
-    ::close(fd);
-    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string why = written ? systemError() : writeError;
-        ::unlink(temporary.c_str());
-        return {false, "cannot write " + path + ": " + why};
-    }
+    if (const int failed = replaceFile(path, *bytes, 0644, true))
+        return {false, "cannot write " + path + ": " + std::strerror(failed)};
     return {true, "autostart on: " + path + " starts " + executable + " at login"};
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/autostart.h"
 #include "app/instance.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <csignal>
@@ -57,12 +58,7 @@ int toggleRunning()
 }
 
 // This very executable, however it was started.
-std::string self()
-{
-    char path[4096] = {};
-    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return length > 0 ? std::string(path, size_t(length)) : std::string();
-}
+std::string self() { return linkTarget("/proc/self/exe"); }
 
 int autostart(const char *value)
 {

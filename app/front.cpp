@@ -3,6 +3,7 @@
 // desktop shortcut bound to `ostrel --toggle` costs about as much as kill(1),
 // and otherwise becomes the palette, which lives beside it.
 #include "app/commandline.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <csignal>
@@ -17,11 +18,9 @@ namespace {
 // tree has it, both beside this executable.
 std::string paletteExecutable()
 {
-    char self[4096] = {};
-    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (length <= 0)
+    std::string dir = ostrel::linkTarget("/proc/self/exe");
+    if (dir.empty())
         return {};
-    std::string dir(self, size_t(length));
     dir.erase(dir.rfind('/') + 1);
     for (const char *relative : {OSTREL_PALETTE_INSTALLED, OSTREL_PALETTE_BUILT}) {
         const std::string path = dir + relative;

@@ -1,4 +1,5 @@
 #include "app/instance.h"
+#include "platform/files.h"
 
 #include <cerrno>
 #include <csignal>
@@ -38,8 +39,6 @@ pid_t readPid(int fd)
     return end != buffer && (*end == '\n' || *end == '\0') && pid > 0 ? pid_t(pid) : 0;
 }
 
-std::string systemError() { return std::strerror(errno); }
-
 // The whole file's lock, as an open file description's own: it lives as long
 // as the descriptor, and looking at it (F_OFD_GETLK) takes nothing, so a
 // --toggle asking at the moment a palette starts never makes the palette
@@ -71,10 +70,7 @@ bool isOurOstrel(pid_t pid)
         return false;
     if (readSmall(proc + "/comm") == "ostrel\n")
         return true;
-    char exe[4096] = {};
-    const ssize_t length = ::readlink((proc + "/exe").c_str(), exe, sizeof exe - 1);
-    const std::string_view target(exe, length > 0 ? size_t(length) : 0);
-    return target.ends_with("/ostrel");
+    return linkTarget(proc + "/exe").ends_with("/ostrel");
 }
 
 } // namespace

@@ -45,7 +45,6 @@ public:
     // The child ended by itself and nobody asked it to: its group is left
     // alone (a program it started in the background may be meant to stay).
     void release();
-    bool ending() const { return m_ending; }
 
 private:
     pid_t m_group = 0;

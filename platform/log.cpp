@@ -1,5 +1,6 @@
 #include "platform/log.h"
 
+#include "platform/files.h"
 #include "platform/peertext.h"
 #include "platform/systemlog.h"
 
@@ -16,23 +17,6 @@ using namespace Qt::StringLiterals;
 
 namespace ostrel {
 namespace {
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, size_t(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data += written;
-        left -= written;
-    }
-    return true;
-}
 
 // Opens an existing log for appending only if it is a regular file of ours
 // with no other name: a hard link would carry our lines into a file we do
@@ -53,22 +37,6 @@ int openOwnLog(const QByteArray &path)
         return -1;
     }
     return fd;
-}
-
-// Replaces whatever is at the path with a private file holding only `bytes`:
-// written beside it first, then renamed into place. rename() replaces a
-// symlink itself, never its target; in a sticky directory it refuses to
-// replace another user's file, and then the line is lost.
-void replaceLog(const QByteArray &path, const QByteArray &bytes)
-{
-    QByteArray pattern = path + ".XXXXXX";
-    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
-    if (fd < 0)
-        return;
-    const bool written = writeAll(fd, bytes);
-    ::close(fd);
-    if (!written || ::rename(pattern.constData(), path.constData()) != 0)
-        ::unlink(pattern.constData());
 }
 
 } // namespace
@@ -108,7 +76,10 @@ void appendLogFile(const QString &path, const QByteArray &bytes)
         }
         break;
     }
-    replaceLog(native, bytes);
+    // Replaced by a private file holding only this line; where even that is
+    // refused (another user's file in sticky /tmp), the line is lost.
+    replaceFile(native.toStdString(), std::string_view(bytes.constData(), size_t(bytes.size())),
+                0600, false);
 }
 
 LogThrottle::LogThrottle(int burst, int perSecond)

@@ -1,7 +1,5 @@
 #include "platform/wayland.h"
 
-#include "platform/hotkey.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QLibraryInfo>

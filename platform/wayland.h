@@ -3,8 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
-
 namespace ostrel {
 
 // Whether the desktop session is a Wayland one (WAYLAND_DISPLAY or
