@@ -75,7 +75,7 @@ void Controller::registerHotKey()
     const int status = m_hotKey->grabSpace(modifier);
     log(u"hotkey "_s + name + u" status="_s + QString::number(status));
     if (isWaylandSession())
-        return registerPortalShortcut(name, status);
+        return registerPortalShortcut(name, modifier, status);
     if (m_hotKey->status() != 0)
         log(u"no X server for the hot key; "_s + bindToggleAdvice());
     else if (status != 0)
@@ -94,7 +94,7 @@ void Controller::registerHotKey()
                       u"(command-space, control-space or shift-space)."_s);
 }
 
-void Controller::registerPortalShortcut(const QString &name, int x11Status)
+void Controller::registerPortalShortcut(const QString &name, std::uint32_t modifier, int x11Status)
 {
     if (x11Status == 0)
         log(xwaylandHotKeyNote(name));
@@ -110,7 +110,7 @@ void Controller::registerPortalShortcut(const QString &name, int x11Status)
         log(u"hotkey: no desktop portal shortcut ("_s + reason + u"); "_s + bindToggleAdvice());
         portal->deleteLater();
     });
-    portal->start(portalTrigger(modifierForName(name)));
+    portal->start(portalTrigger(modifier));
 }
 
 void Controller::askForAccessibility()

@@ -32,7 +32,7 @@ public:
 
 private:
     void registerHotKey();
-    void registerPortalShortcut(const QString &name, int x11Status);
+    void registerPortalShortcut(const QString &name, std::uint32_t modifier, int x11Status);
     void askForAccessibility();
     void installEventMonitors();
     void installSignalTrigger();

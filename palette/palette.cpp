@@ -55,10 +55,7 @@ QString rowsDigest(const Results &rows)
 
 // Whether what is under the panel shows through its rounded corners: always
 // on Wayland, where the compositor composites every window.
-bool composited()
-{
-    return QGuiApplication::platformName().startsWith(u"wayland"_s) || x11::compositorRunning();
-}
+bool composited() { return onWaylandPlatform() || x11::compositorRunning(); }
 
 QScreen *screenForPanel()
 {
@@ -190,7 +187,7 @@ void Palette::place()
     }
     // Any other Wayland compositor places windows itself, and floats (sway)
     // or centres (GNOME Shell) one of a fixed size instead of tiling it.
-    if (QGuiApplication::platformName().startsWith(u"wayland"_s))
+    if (onWaylandPlatform())
         setFixedSize(frame.size());
     setGeometry(frame);
 }
@@ -230,7 +227,6 @@ void Palette::present()
     // The listener starts or resumes once the panel has painted: a process
     // started now would take the processor from the first paint.
     m_listenAfterPaint = voice;
-    m_presented = true;
 }
 
 void Palette::dismiss()
@@ -240,7 +236,6 @@ void Palette::dismiss()
     // Dismissed before its first paint, the panel must not start listening
     // when an answer brings it back.
     m_listenAfterPaint = false;
-    m_presented = false;
     m_agent->stopPolling();
     if (m_monitor) {
         // Escape reaches dismiss() from inside the monitor itself: stop it
@@ -417,8 +412,9 @@ void Palette::paintEvent(QPaintEvent *)
         QMetaObject::invokeMethod(
             this,
             [this] {
-                // Dismissed, and maybe brought back by an answer, since then.
-                if (!isVisible() || !m_presented)
+                // Dismissed (its key monitor gone), and maybe brought back
+                // by an answer, since then.
+                if (!isVisible() || !m_monitor)
                     return;
                 // Starting a listener waits for its clean-up to end.
                 x11::flush();

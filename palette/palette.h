@@ -102,9 +102,6 @@ private:
     std::unique_ptr<LayerOverlay> m_overlay;
     // Set by present() until the first paint after it; a dismissal clears it.
     bool m_listenAfterPaint = false;
-    // From present() to dismiss(): only then may the listener start. A panel
-    // that an answer brought to the front was never presented.
-    bool m_presented = false;
 
     // Without a compositor translucent corners show black, so the window is
     // shaped with the rounded mask instead.

@@ -95,6 +95,8 @@ bool compositorHasLayerShell(std::chrono::milliseconds limit)
 
 } // namespace
 
+bool onWaylandPlatform() { return QGuiApplication::platformName().startsWith(u"wayland"_s); }
+
 bool preferNativeWayland(std::chrono::milliseconds limit)
 {
     return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && hasWaylandPlugin(pluginFolders()) &&
@@ -103,7 +105,7 @@ bool preferNativeWayland(std::chrono::milliseconds limit)
 
 std::unique_ptr<LayerOverlay> LayerOverlay::forWindow(QWidget *window)
 {
-    if (!QGuiApplication::platformName().startsWith(u"wayland"_s) || !native())
+    if (!onWaylandPlatform() || !native())
         return nullptr;
     auto *display = static_cast<wl_display *>(native()->nativeResourceForIntegration("wl_display"));
     if (!display)

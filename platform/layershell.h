@@ -18,6 +18,9 @@ struct zwlr_layer_surface_v1;
 
 namespace ostrel {
 
+// Whether Qt itself runs as a Wayland client.
+bool onWaylandPlatform();
+
 // Whether the palette should run as a native Wayland client rather than
 // through XWayland: on a Wayland session whose compositor answers within
 // the limit that it has the layer shell, with Qt's Wayland plugin

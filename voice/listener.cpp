@@ -129,10 +129,9 @@ QString Listener::recordPath()
                             : QString::fromStdString(dir.path) + u"/ostrel-listener.json"_s;
 }
 
-std::optional<Listener::Record> Listener::describe(qint64 pid)
+std::optional<qint64> Listener::startTimeOf(qint64 pid)
 {
-    const QByteArray proc = "/proc/" + QByteArray::number(pid);
-    const QByteArray stat = readSmallFile(proc + "/stat", 4096);
+    const QByteArray stat = readSmallFile("/proc/" + QByteArray::number(pid) + "/stat", 4096);
     // "pid (comm) state ppid ...": the name may hold spaces and parentheses,
     // the fields after its last parenthesis do not. The start time is the
     // 22nd field, the 20th after the name.
@@ -141,10 +140,19 @@ std::optional<Listener::Record> Listener::describe(qint64 pid)
     const qint64 startTime = fields.value(19).toLongLong(&ok);
     if (!ok || stat.isEmpty())
         return std::nullopt;
-    QByteArray commandLine = readSmallFile(proc + "/cmdline", recordCap);
+    return startTime;
+}
+
+std::optional<Listener::Record> Listener::describe(qint64 pid)
+{
+    const std::optional<qint64> startTime = startTimeOf(pid);
+    if (!startTime)
+        return std::nullopt;
+    QByteArray commandLine =
+        readSmallFile("/proc/" + QByteArray::number(pid) + "/cmdline", recordCap);
     if (commandLine.endsWith('\0'))
         commandLine.chop(1);
-    Record record{pid, startTime, {}};
+    Record record{pid, *startTime, {}};
     for (const QByteArray &argument : commandLine.split('\0'))
         record.commandLine << QFile::decodeName(argument);
     return record;
@@ -189,11 +197,12 @@ bool Listener::start(const QString &repository, QString *error)
     // The record names the process by what it was started as, not by what
     // /proc says yet: the exec may not have happened when we look.
     m_record = recordPath();
-    const std::optional<Record> now = describe(m_process.processId());
-    if (!m_record.isEmpty() && now &&
-        writeRecord(m_record, {now->pid, now->startTime,
-                               QStringList{m_process.program()} + m_process.arguments()}))
-        m_recordedPid = now->pid;
+    const qint64 pid = m_process.processId();
+    const std::optional<qint64> startTime = startTimeOf(pid);
+    if (!m_record.isEmpty() && startTime &&
+        writeRecord(m_record,
+                    {pid, *startTime, QStringList{m_process.program()} + m_process.arguments()}))
+        m_recordedPid = pid;
     return true;
 }
 

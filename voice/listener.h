@@ -49,6 +49,8 @@ public:
     static QString recordPath();
     // The process `pid` as a record would name it, if it exists.
     static std::optional<Record> describe(qint64 pid);
+    // When the process `pid` started, in clock ticks since boot.
+    static std::optional<qint64> startTimeOf(qint64 pid);
     // Replaces the record at `path` whole; false when it could not.
     static bool writeRecord(const QString &path, const Record &record);
 

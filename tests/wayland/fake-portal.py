@@ -37,12 +37,6 @@ class Portal(dbus.service.Object):
         GLib.idle_add(lambda: request.Response(dbus.UInt32(response), results) and False)
         return dbus.ObjectPath(path)
 
-    @dbus.service.method(dbus.PROPERTIES_IFACE, in_signature="ss", out_signature="v")
-    def Get(self, interface, name):
-        if interface == SHORTCUTS and name == "version":
-            return dbus.UInt32(1)
-        raise dbus.exceptions.DBusException("no such property", name="org.freedesktop.DBus.Error.InvalidArgs")
-
     @dbus.service.method(SHORTCUTS, in_signature="a{sv}", out_signature="o", sender_keyword="sender")
     def CreateSession(self, options, sender):
         session = dbus.ObjectPath("%s/session/%s/%s" % (PATH, sender[1:].replace(".", "_"),
