@@ -51,24 +51,13 @@ struct flock wholeFile(short type)
     return lock;
 }
 
-std::string readSmall(const std::string &path)
-{
-    char buffer[256] = {};
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    const ssize_t got = ::read(fd, buffer, sizeof buffer - 1);
-    ::close(fd);
-    return got > 0 ? std::string(buffer, size_t(got)) : std::string();
-}
-
 bool isOurOstrel(pid_t pid)
 {
     const std::string proc = "/proc/" + std::to_string(pid);
     struct stat st {};
     if (::kill(pid, 0) != 0 || ::stat(proc.c_str(), &st) != 0 || st.st_uid != ::geteuid())
         return false;
-    if (readSmall(proc + "/comm") == "ostrel\n")
+    if (readSmallFile(proc + "/comm", 255, false) == "ostrel\n")
         return true;
     return linkTarget(proc + "/exe").ends_with("/ostrel");
 }

@@ -1,6 +1,7 @@
 #include "bridge/tarnbridge.h"
 
 #include "platform/childprocess.h"
+#include "platform/files.h"
 #include "platform/listeningsocket.h"
 
 #include <QCoreApplication>
@@ -13,8 +14,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace Qt::StringLiterals;
@@ -99,24 +98,11 @@ std::optional<DaemonEndpoint> daemon()
 std::optional<QByteArray> readDaemonFile(const QString &path)
 {
     // Read on the main thread: a FIFO or device planted there must not block
-    // the open or the read, and a symlink is not followed.
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    struct stat st {};
-    std::optional<QByteArray> bytes;
-    // The file is a few dozen bytes; a bigger one is not ours to parse.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= daemonFileCap) {
-        QByteArray read(qsizetype(st.st_size), Qt::Uninitialized);
-        const ssize_t got = ::pread(fd, read.data(), size_t(read.size()), 0);
-        if (got >= 0) {
-            read.truncate(got);
-            bytes = read;
-        }
-    }
-    ::close(fd);
-    return bytes;
+    // the open or the read, and a symlink is not followed. The file is a few
+    // dozen bytes; a bigger one is not ours to parse.
+    const std::optional<std::string> bytes =
+        readSmallFile(QFile::encodeName(path).toStdString(), size_t(daemonFileCap), false);
+    return bytes ? std::optional(QByteArray::fromStdString(*bytes)) : std::nullopt;
 }
 
 std::optional<QString> portRefusal(qint64 port)

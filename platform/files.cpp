@@ -18,6 +18,26 @@ std::string linkTarget(const std::string &path)
     return length > 0 ? std::string(target, size_t(length)) : std::string();
 }
 
+std::optional<std::string> readSmallFile(const std::string &path, size_t cap, bool ownOnly)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<std::string> bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!ownOnly || st.st_uid == ::geteuid())) {
+        bytes.emplace();
+        char buffer[4096];
+        ssize_t got = 0;
+        while (bytes->size() <= cap && (got = ::read(fd, buffer, sizeof buffer)) > 0)
+            bytes->append(buffer, size_t(got));
+        if (got < 0 || bytes->size() > cap)
+            bytes.reset();
+    }
+    ::close(fd);
+    return bytes;
+}
+
 bool writeAll(int fd, std::string_view bytes)
 {
     while (!bytes.empty()) {

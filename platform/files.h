@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -14,6 +15,13 @@ std::string systemError();
 // What the symlink at `path` points to (/proc/self/exe: this executable);
 // empty when it cannot be read.
 std::string linkTarget(const std::string &path);
+
+// A small regular file (at most `cap` bytes), read without following a
+// symlink at the path or waiting on a FIFO planted there; with `ownOnly`,
+// only a file of ours (files under /proc/PID belong to that process's user).
+// Read to its end, as /proc files say nothing of their size. None when it
+// is missing, another kind of file, another's or bigger.
+std::optional<std::string> readSmallFile(const std::string &path, size_t cap, bool ownOnly);
 
 // Writes all of `bytes`, through short writes and interruptions.
 bool writeAll(int fd, std::string_view bytes);

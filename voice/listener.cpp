@@ -1,5 +1,6 @@
 #include "voice/listener.h"
 
+#include "platform/files.h"
 #include "platform/runtimedir.h"
 
 #include <QCoreApplication>
@@ -11,9 +12,7 @@
 
 #include <algorithm>
 #include <csignal>
-#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -25,30 +24,18 @@ namespace {
 
 constexpr qint64 recordCap = 64 * 1024;
 
-// A small regular file of ours, read without following a symlink or
-// waiting on a FIFO.
-QByteArray readSmallFile(const QByteArray &path, qint64 cap)
+// A small file of ours (files under /proc/PID belong to the process's
+// user); empty when there is none.
+QByteArray readOwnFile(const QByteArray &path, qint64 cap)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return {};
-    QByteArray bytes;
-    struct stat st {};
-    // Files under /proc/PID belong to the process's user.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-        char buffer[4096];
-        ssize_t got = 0;
-        while (bytes.size() < cap && (got = ::read(fd, buffer, sizeof buffer)) > 0)
-            bytes.append(buffer, got);
-    }
-    ::close(fd);
-    return bytes.size() <= cap ? bytes : QByteArray();
+    return QByteArray::fromStdString(
+        readSmallFile(path.toStdString(), size_t(cap), true).value_or(std::string()));
 }
 
 std::optional<Listener::Record> readRecord(const QString &path)
 {
     const QJsonObject object =
-        QJsonDocument::fromJson(readSmallFile(QFile::encodeName(path), recordCap)).object();
+        QJsonDocument::fromJson(readOwnFile(QFile::encodeName(path), recordCap)).object();
     Listener::Record record{
         object.value("pid"_L1).toInteger(), object.value("start"_L1).toInteger(), {}};
     for (const QJsonValue &argument : object.value("commandLine"_L1).toArray())
@@ -131,7 +118,7 @@ QString Listener::recordPath()
 
 std::optional<qint64> Listener::startTimeOf(qint64 pid)
 {
-    const QByteArray stat = readSmallFile("/proc/" + QByteArray::number(pid) + "/stat", 4096);
+    const QByteArray stat = readOwnFile("/proc/" + QByteArray::number(pid) + "/stat", 4096);
     // "pid (comm) state ppid ...": the name may hold spaces and parentheses,
     // the fields after its last parenthesis do not. The start time is the
     // 22nd field, the 20th after the name.
@@ -149,7 +136,7 @@ std::optional<Listener::Record> Listener::describe(qint64 pid)
     if (!startTime)
         return std::nullopt;
     QByteArray commandLine =
-        readSmallFile("/proc/" + QByteArray::number(pid) + "/cmdline", recordCap);
+        readOwnFile("/proc/" + QByteArray::number(pid) + "/cmdline", recordCap);
     if (commandLine.endsWith('\0'))
         commandLine.chop(1);
     Record record{pid, *startTime, {}};
