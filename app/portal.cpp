@@ -1,5 +1,7 @@
 #include "app/portal.h"
 
+#include "platform/desktopnotice.h"
+
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
@@ -82,8 +84,7 @@ QString ShortcutPortal::plainReason(const QDBusError &error)
 void ShortcutPortal::start(const QString &trigger)
 {
     m_trigger = trigger;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected()) {
+    if (!sessionBus()) {
         Q_EMIT unavailable(u"no session bus"_s);
         return;
     }

@@ -9,26 +9,23 @@
 using namespace Qt::StringLiterals;
 
 namespace ostrel {
-namespace {
 
-// Where the session bus is, when there is one. Without both, the bus
-// library would launch a bus of its own for the display, which outlives us.
-bool sessionBusKnown()
+std::optional<QDBusConnection> sessionBus()
 {
-    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
-        return true;
+    // Where the session bus is, when there is one. Without either, the bus
+    // library would launch a bus of its own for the display, which outlives us.
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    return runtime.startsWith(u'/') && QFileInfo(runtime + u"/bus"_s).exists();
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+        !(runtime.startsWith(u'/') && QFileInfo(runtime + u"/bus"_s).exists()))
+        return std::nullopt;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() ? std::optional(bus) : std::nullopt;
 }
-
-} // namespace
 
 void notifyDesktop(const QString &summary, const QString &body)
 {
-    if (!sessionBusKnown())
-        return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    const std::optional<QDBusConnection> bus = sessionBus();
+    if (!bus)
         return;
     QDBusMessage notify = QDBusMessage::createMethodCall(
         u"org.freedesktop.Notifications"_s, u"/org/freedesktop/Notifications"_s,
@@ -37,7 +34,7 @@ void notifyDesktop(const QString &summary, const QString &body)
     // the server's own time-out.
     notify << u"Ostrel"_s << 0u << u"ostrel"_s << summary << body << QStringList() << QVariantMap()
            << -1;
-    bus.send(notify);
+    bus->send(notify);
 }
 
 } // namespace ostrel

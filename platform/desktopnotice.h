@@ -1,8 +1,15 @@
 #pragma once
 
+#include <QDBusConnection>
 #include <QString>
 
+#include <optional>
+
 namespace ostrel {
+
+// The session bus when one is known and answers; never one that the bus
+// library would launch for the display, which would outlive us.
+std::optional<QDBusConnection> sessionBus();
 
 // One notification on the desktop, through the notification server of the
 // session bus (org.freedesktop.Notifications). Sent without waiting for an
