@@ -166,13 +166,11 @@ const indexes = new WeakMap();
 
 // Besides the words, each whole field value (phrases: entry * 8 + its kind
 // of phrase) and the names sorted, for the bonus of a request that is a
-// whole field or the start of a name; and per entry what its score needs,
-// so that scoring a request that matches every entry never has to look at
-// the entries themselves.
+// whole field or the start of a name.
 const PHRASE_KINDS = ['name', 'id', 'generic', 'concept', 'keyword'];
 export function newIndex() {
   return {
-    postings: new Map(), phrases: new Map(), count: 0, nameWords: [], settings: [],
+    postings: new Map(), phrases: new Map(), count: 0,
     words: null, names: null, byFirst: new Map(), bySecond: new Map(), byRun: new Map(),
   };
 }
@@ -203,8 +201,6 @@ export function addToIndex(index, fields) {
       addPosting(index.phrases, value, entry * 8 + k);
     }
   }
-  index.nameWords.push(fields.nameWords);
-  index.settings.push(fields.settings);
   return entry;
 }
 
@@ -350,19 +346,17 @@ function phraseBonuses(query, parts, count) {
   return bonus;
 }
 
-// Per item: the words of its name, and whether it is a settings dialog.
+// Per item: the words of its name, and whether it is a settings dialog,
+// gathered once per list so that scoring a request that matches every
+// entry runs over two flat arrays.
 const traitLists = new WeakMap();
-function traitsOf(items, parts) {
+function traitsOf(items) {
   if (traitLists.has(items)) return traitLists.get(items);
   const nameWords = new Uint8Array(items.length);
   const settings = new Uint8Array(items.length);
-  for (const { index, positions } of parts) {
-    for (let entry = 0; entry < index.count; entry += 1) {
-      const itemIndex = positions ? positions[entry] : entry;
-      if (itemIndex < 0) continue;
-      nameWords[itemIndex] = Math.min(255, index.nameWords[entry]);
-      settings[itemIndex] = index.settings[entry] ? 1 : 0;
-    }
+  for (let i = 0; i < items.length; i += 1) {
+    nameWords[i] = Math.min(255, items[i].fields.nameWords);
+    settings[i] = items[i].fields.settings ? 1 : 0;
   }
   const traits = { nameWords, settings };
   traitLists.set(items, traits);
@@ -426,7 +420,7 @@ function rankAnew(query, items) {
   });
   const needed = n - Math.floor(n / 3);
   const bonus = phraseBonuses(q, parts, items.length);
-  const traits = traitsOf(items, parts);
+  const traits = traitsOf(items);
   // Scores of the candidates that matched enough words, NaN elsewhere.
   const scores = new Float64Array(items.length).fill(Number.NaN);
   const allSure = new Uint8Array(items.length);
