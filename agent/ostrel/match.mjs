@@ -363,12 +363,10 @@ function traitsOf(items) {
   return traits;
 }
 
-// The best candidates (up to MAX_RANKED) ranked best first, each with its
-// score; equal scores keep the order of items. top holds those sharing the
-// best score (the first MAX_RANKED of them, in the order of items), tied
-// how many there are; sure says whether
-// the best one matched every word by name or id well enough to be opened
-// from a bare sentence.
+// The candidates sharing the best score: top holds the first MAX_RANKED of
+// them, in the order of items, tied how many there are, score that score;
+// sure says whether the first one matched every word by name or id well
+// enough to be opened from a bare sentence.
 // The last answer is kept: "open X" asks the same of the same list twice
 // (is X a file, is it an application).
 let last = { query: null, items: null, result: null };
@@ -381,7 +379,7 @@ export function rank(query, items) {
 
 function rankAnew(query, items) {
   const q = typeof query === 'string' ? queryOf(query) : query;
-  const none = { top: [], tied: 0, score: 0, ranked: [], sure: false };
+  const none = { top: [], tied: 0, score: 0, sure: false };
   if (q.words.length === 0 || items.length === 0) return none;
   const parts = indexesOf(items);
   const n = q.words.length;
@@ -486,7 +484,6 @@ function rankAnew(query, items) {
     top: top.map((i) => items[i]),
     tied,
     score: best,
-    ranked: leaders.map((i) => ({ item: items[i], score: scores[i], index: i, sure: allSure[i] === 1 })),
     sure: allSure[top[0]] === 1,
   };
 }
