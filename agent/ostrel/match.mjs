@@ -118,7 +118,7 @@ function normalizedList(list, extra = NONE) {
 // the application is), comments. A settings dialog ranks below the
 // applications unless settings are asked for; an entry whose parent (the
 // command it adds options to) matches too ranks below that parent.
-export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false, cover = true }) {
+export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', settings = false, cover = true }) {
   // normalize() makes new strings, so nothing here holds on to a file's text.
   // Comments are only looked at word by word, so only their words are kept.
   const fields = {
@@ -149,7 +149,8 @@ export function prepare({ names = [], ids = [], generic = [], keywords = [], con
   fields.kinds = kinds;
   fields.nameWords = nameWords;
   fields.command = command;
-  fields.parent = parent;
+  // The list sets the command this one adds options to, once it knows them all.
+  fields.parent = '';
   fields.settings = settings;
   return fields;
 }
