@@ -288,11 +288,22 @@ export function connect(address, { timeoutMs = 2000 } = {}) {
         socket.write(encodeMessage({ ...message, serial }));
         return serial;
       },
-      call(message) {
+      // With timeoutMs, a reply that has not come by then is given up on:
+      // the call rejects (with late set, and lateMessage if given) and a
+      // reply after that is not taken for one.
+      call(message, { timeoutMs = 0, lateMessage = null } = {}) {
         if (socket.destroyed) return Promise.reject(new Error('the D-Bus connection closed'));
         return new Promise((ok, no) => {
           const id = bus.send({ type: METHOD_CALL, ...message });
-          waiting.set(id, { resolve: ok, reject: no });
+          const timer = timeoutMs > 0 ? setTimeout(() => {
+            waiting.delete(id);
+            no(Object.assign(new Error(lateMessage ?? `no reply within ${timeoutMs / 1000} seconds`), { late: true }));
+          }, timeoutMs) : null;
+          const settle = (fn) => (value) => {
+            clearTimeout(timer);
+            fn(value);
+          };
+          waiting.set(id, { resolve: settle(ok), reject: settle(no) });
         });
       },
       get closed() {
