@@ -38,10 +38,11 @@ export function splitSignature(sig) {
 }
 
 class Writer {
-  constructor(base = 0) {
+  // Each buffer starts a message (or its body, which starts 8-aligned), so
+  // alignment counts from its start.
+  constructor() {
     this.buf = Buffer.alloc(256);
     this.pos = 0;
-    this.base = base; // offset of this buffer in the message, for alignment
   }
 
   room(n) {
@@ -52,7 +53,7 @@ class Writer {
   }
 
   align(n) {
-    const pad = (n - ((this.base + this.pos) % n)) % n;
+    const pad = (n - (this.pos % n)) % n;
     this.room(pad);
     this.buf.fill(0, this.pos, this.pos + pad);
     this.pos += pad;
@@ -194,14 +195,14 @@ class Reader {
 // One message: { type, flags, serial, path, interface, member, destination,
 // sender, errorName, replySerial, signature, body: [values] }.
 export function encodeMessage(m) {
-  const body = new Writer(0);
+  const body = new Writer();
   const types = splitSignature(m.signature ?? '');
   types.forEach((t, k) => body.write(t, m.body[k]));
   const fields = [];
   for (const [name, code] of Object.entries(FIELD)) {
     if (m[name] !== undefined && m[name] !== '') fields.push([code, [FIELD_TYPE[code], m[name]]]);
   }
-  const head = new Writer(0);
+  const head = new Writer();
   head.write('y', 'l'.charCodeAt(0));
   head.write('y', m.type);
   head.write('y', m.flags ?? 0);
@@ -268,7 +269,7 @@ export function connect(address, { timeoutMs = 2000 } = {}) {
       return;
     }
     const socket = net.connect({ path });
-    let stage = 'auth';
+    let authenticated = false;
     let pending = Buffer.alloc(0);
     let serial = 0;
     const waiting = new Map();
@@ -287,11 +288,22 @@ export function connect(address, { timeoutMs = 2000 } = {}) {
         socket.write(encodeMessage({ ...message, serial }));
         return serial;
       },
-      call(message) {
+      // With timeoutMs, a reply that has not come by then is given up on:
+      // the call rejects (with late set, and lateMessage if given) and a
+      // reply after that is not taken for one.
+      call(message, { timeoutMs = 0, lateMessage = null } = {}) {
         if (socket.destroyed) return Promise.reject(new Error('the D-Bus connection closed'));
         return new Promise((ok, no) => {
           const id = bus.send({ type: METHOD_CALL, ...message });
-          waiting.set(id, { resolve: ok, reject: no });
+          const timer = timeoutMs > 0 ? setTimeout(() => {
+            waiting.delete(id);
+            no(Object.assign(new Error(lateMessage ?? `no reply within ${timeoutMs / 1000} seconds`), { late: true }));
+          }, timeoutMs) : null;
+          const settle = (fn) => (value) => {
+            clearTimeout(timer);
+            fn(value);
+          };
+          waiting.set(id, { resolve: settle(ok), reject: settle(no) });
         });
       },
       get closed() {
@@ -315,18 +327,17 @@ export function connect(address, { timeoutMs = 2000 } = {}) {
     socket.on('data', (data) => {
       pending = Buffer.concat([pending, data]);
       try {
-        if (stage === 'auth') {
+        if (!authenticated) {
           const end = pending.indexOf('\r\n');
           if (end < 0) return;
           const line = pending.subarray(0, end).toString('latin1');
           pending = pending.subarray(end + 2);
           if (!line.startsWith('OK ')) throw new Error(`the D-Bus session bus refused us: ${line.slice(0, 80)}`);
           socket.write('BEGIN\r\n');
-          stage = 'hello';
+          authenticated = true;
           bus.call({ path: '/org/freedesktop/DBus', interface: 'org.freedesktop.DBus', member: 'Hello', destination: 'org.freedesktop.DBus' })
             .then(([name]) => {
               bus.name = name;
-              stage = 'open';
               clearTimeout(timer);
               resolve(bus);
             }, fail);

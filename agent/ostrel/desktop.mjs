@@ -359,10 +359,9 @@ async function scanRoot(root, scan) {
   async function walk(dir, prefix, depth) {
     // Stamped before listing: a change made while the scan runs leaves a
     // stale stamp, so the next request reads the folder again.
-    const sig = dirSignature(dir);
+    const { sig, stats: self } = stampOf(dir);
     const record = { dir, sig, children: null, folder: null };
     scan.dirs.push(record);
-    const self = await stat(dir).catch(() => null);
     if (!self?.isDirectory() || scan.seenDirs.has(`${self.dev}:${self.ino}`)) return;
     scan.seenDirs.add(`${self.dev}:${self.ino}`);
     const old = scan.before.get(dir);
@@ -448,12 +447,13 @@ export async function scanApplications(env, previous = null) {
 
 // A folder that cannot even be looked at has a stamp too, so that it is
 // tried again once it can.
-function dirSignature(dir) {
+// A folder's stamp (sig) and its stats (null when it cannot be read).
+function stampOf(dir) {
   try {
     const s = statSync(dir, { throwIfNoEntry: false });
-    return s ? `${s.ino}:${s.mtimeMs}:${s.mode}` : '-';
+    return { sig: s ? `${s.ino}:${s.mtimeMs}:${s.mode}` : '-', stats: s ?? null };
   } catch (err) {
-    return `!${err.code}`;
+    return { sig: `!${err.code}`, stats: null };
   }
 }
 
@@ -467,7 +467,7 @@ export async function applications(env) {
   const key = ENV_KEYS.map((k) => env[k] ?? '').join('\u0000');
   if (cache?.key === key) {
     if (cache.pending) return cache.pending;
-    if (cache.dirs.every(({ dir, sig }) => dirSignature(dir) === sig)) return cache.result;
+    if (cache.dirs.every(({ dir, sig }) => stampOf(dir).sig === sig)) return cache.result;
   }
   const current = { key, dirs: [] };
   const previous = cache?.key === key ? cache.result : null;

@@ -71,8 +71,8 @@ function late(ms, message) {
   return { promise, cancel: () => clearTimeout(timer) };
 }
 
-const callKWin = (bus, path, iface, member, signature = '', body = []) =>
-  bus.call({ destination: KWIN, path, interface: iface, member, signature, body });
+const callKWin = (bus, path, iface, member, signature = '', body = [], options = {}) =>
+  bus.call({ destination: KWIN, path, interface: iface, member, signature, body }, options);
 
 // Runs one script in KWin and returns what it reported, { ok: true, text },
 // or { ok: false, kind, error } with kind "absent" (no bus, or no KWin on
@@ -131,16 +131,15 @@ export async function runKWinScript(env, target = null) {
 }
 
 async function unload(bus, address, name) {
-  const limit = late(UNLOAD_MS, 'KWin did not unload the window script');
+  const ends = Date.now() + UNLOAD_MS;
   // A connection that broke (say, on an oversized message) is replaced.
   const opening = bus.closed ? connect(address, { timeoutMs: UNLOAD_MS }) : null;
   try {
-    const via = opening ? await Promise.race([opening, limit.promise]) : bus;
-    await Promise.race([callKWin(via, '/Scripting', SCRIPTING, 'unloadScript', 's', [name]), limit.promise]);
+    const via = opening ? await opening : bus;
+    await callKWin(via, '/Scripting', SCRIPTING, 'unloadScript', 's', [name], { timeoutMs: Math.max(1, ends - Date.now()) });
   } catch {
     // KWin is gone or wedged; nothing more can be done from here.
   } finally {
-    limit.cancel();
     opening?.then((own) => own.close(), () => {});
   }
 }

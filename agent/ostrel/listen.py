@@ -141,7 +141,7 @@ class Recogniser:
             self.known = {line.split(" ", 1)[0].split("(", 1)[0] for line in f if line.strip()}
         self.grammar = None
         self.checked = None
-        self.refresh()
+        self.stamps = self.names = self.titles = None
         self.decoders = (self.general, self.commands)
         self.begin()
 
@@ -160,11 +160,15 @@ class Recogniser:
                 stamps.append(os.stat(folder).st_mtime_ns)
             except OSError:
                 stamps.append(None)
-        key = (tuple(stamps), tuple(phrases.window_titles()))
-        if key == getattr(self, "key", None):
+        # Reading every desktop file is slow: only a folder's new stamp asks for it.
+        if stamps != self.stamps:
+            self.stamps, self.names = stamps, phrases.installed_names()
+            self.titles = None
+        titles = phrases.window_titles()
+        if titles == self.titles:
             return
-        self.key = key
-        text = phrases.grammar(phrases.installed_names(), key[1], self.known)
+        self.titles = titles
+        text = phrases.grammar(self.names, titles, self.known)
         if text != self.grammar:
             self.commands.set_jsgf_string("commands", text)
             self.commands.set_search("commands")

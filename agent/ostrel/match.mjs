@@ -118,7 +118,7 @@ function normalizedList(list, extra = NONE) {
 // the application is), comments. A settings dialog ranks below the
 // applications unless settings are asked for; an entry whose parent (the
 // command it adds options to) matches too ranks below that parent.
-export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', parent = '', settings = false, cover = true }) {
+export function prepare({ names = [], ids = [], generic = [], keywords = [], concepts = [], comments = [], command = '', settings = false, cover = true }) {
   // normalize() makes new strings, so nothing here holds on to a file's text.
   // Comments are only looked at word by word, so only their words are kept.
   const fields = {
@@ -149,7 +149,8 @@ export function prepare({ names = [], ids = [], generic = [], keywords = [], con
   fields.kinds = kinds;
   fields.nameWords = nameWords;
   fields.command = command;
-  fields.parent = parent;
+  // The list sets the command this one adds options to, once it knows them all.
+  fields.parent = '';
   fields.settings = settings;
   return fields;
 }
@@ -166,13 +167,11 @@ const indexes = new WeakMap();
 
 // Besides the words, each whole field value (phrases: entry * 8 + its kind
 // of phrase) and the names sorted, for the bonus of a request that is a
-// whole field or the start of a name; and per entry what its score needs,
-// so that scoring a request that matches every entry never has to look at
-// the entries themselves.
+// whole field or the start of a name.
 const PHRASE_KINDS = ['name', 'id', 'generic', 'concept', 'keyword'];
 export function newIndex() {
   return {
-    postings: new Map(), phrases: new Map(), count: 0, nameWords: [], settings: [],
+    postings: new Map(), phrases: new Map(), count: 0,
     words: null, names: null, byFirst: new Map(), bySecond: new Map(), byRun: new Map(),
   };
 }
@@ -203,8 +202,6 @@ export function addToIndex(index, fields) {
       addPosting(index.phrases, value, entry * 8 + k);
     }
   }
-  index.nameWords.push(fields.nameWords);
-  index.settings.push(fields.settings);
   return entry;
 }
 
@@ -350,31 +347,27 @@ function phraseBonuses(query, parts, count) {
   return bonus;
 }
 
-// Per item: the words of its name, and whether it is a settings dialog.
+// Per item: the words of its name, and whether it is a settings dialog,
+// gathered once per list so that scoring a request that matches every
+// entry runs over two flat arrays.
 const traitLists = new WeakMap();
-function traitsOf(items, parts) {
+function traitsOf(items) {
   if (traitLists.has(items)) return traitLists.get(items);
   const nameWords = new Uint8Array(items.length);
   const settings = new Uint8Array(items.length);
-  for (const { index, positions } of parts) {
-    for (let entry = 0; entry < index.count; entry += 1) {
-      const itemIndex = positions ? positions[entry] : entry;
-      if (itemIndex < 0) continue;
-      nameWords[itemIndex] = Math.min(255, index.nameWords[entry]);
-      settings[itemIndex] = index.settings[entry] ? 1 : 0;
-    }
+  for (let i = 0; i < items.length; i += 1) {
+    nameWords[i] = Math.min(255, items[i].fields.nameWords);
+    settings[i] = items[i].fields.settings ? 1 : 0;
   }
   const traits = { nameWords, settings };
   traitLists.set(items, traits);
   return traits;
 }
 
-// The best candidates (up to MAX_RANKED) ranked best first, each with its
-// score; equal scores keep the order of items. top holds those sharing the
-// best score (the first MAX_RANKED of them, in the order of items), tied
-// how many there are; sure says whether
-// the best one matched every word by name or id well enough to be opened
-// from a bare sentence.
+// The candidates sharing the best score: top holds the first MAX_RANKED of
+// them, in the order of items, tied how many there are, score that score;
+// sure says whether the first one matched every word by name or id well
+// enough to be opened from a bare sentence.
 // The last answer is kept: "open X" asks the same of the same list twice
 // (is X a file, is it an application).
 let last = { query: null, items: null, result: null };
@@ -387,7 +380,7 @@ export function rank(query, items) {
 
 function rankAnew(query, items) {
   const q = typeof query === 'string' ? queryOf(query) : query;
-  const none = { top: [], tied: 0, score: 0, ranked: [], sure: false };
+  const none = { top: [], tied: 0, score: 0, sure: false };
   if (q.words.length === 0 || items.length === 0) return none;
   const parts = indexesOf(items);
   const n = q.words.length;
@@ -426,7 +419,7 @@ function rankAnew(query, items) {
   });
   const needed = n - Math.floor(n / 3);
   const bonus = phraseBonuses(q, parts, items.length);
-  const traits = traitsOf(items, parts);
+  const traits = traitsOf(items);
   // Scores of the candidates that matched enough words, NaN elsewhere.
   const scores = new Float64Array(items.length).fill(Number.NaN);
   const allSure = new Uint8Array(items.length);
@@ -492,7 +485,6 @@ function rankAnew(query, items) {
     top: top.map((i) => items[i]),
     tied,
     score: best,
-    ranked: leaders.map((i) => ({ item: items[i], score: scores[i], index: i, sure: allSure[i] === 1 })),
     sure: allSure[top[0]] === 1,
   };
 }

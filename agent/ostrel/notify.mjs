@@ -9,24 +9,20 @@ const TIMEOUT_MS = 2000;
 
 export async function notify(summary, body, env = process.env) {
   let bus = null;
-  let timer;
   try {
     bus = await connect(sessionBusAddress(env), { timeoutMs: TIMEOUT_MS });
-    const call = bus.call({
+    await bus.call({
       destination: 'org.freedesktop.Notifications',
       path: '/org/freedesktop/Notifications',
       interface: 'org.freedesktop.Notifications',
       member: 'Notify',
       signature: 'susssasa{sv}i',
       body: ['Ostrel', 0, '', clip(summary, 120), clip(body, 400), [], {}, -1],
-    });
-    const late = new Promise((resolve, reject) => { timer = setTimeout(() => reject(new Error('the notification server did not answer')), TIMEOUT_MS); });
-    await Promise.race([call, late]);
+    }, { timeoutMs: TIMEOUT_MS, lateMessage: 'the notification server did not answer' });
     return { ok: true };
   } catch (err) {
     return { ok: false, error: String(err?.message ?? err) };
   } finally {
-    clearTimeout(timer);
     bus?.close();
   }
 }

@@ -34,7 +34,7 @@ export class TaskRegistry {
 
   // Starts a task that completes by itself after durationMs. progress()
   // describes a running task (e.g. time left) each time the list is read.
-  startTimed({ title, durationMs, doneOutcome, progress, kind = 'timer' }) {
+  startTimed({ title, durationMs, doneOutcome, progress }) {
     if (this.runningCount() >= this.maxRunning) {
       return { ok: false, error: `At most ${this.maxRunning} tasks can run at once` };
     }
@@ -42,7 +42,6 @@ export class TaskRegistry {
     const task = {
       id,
       title,
-      kind,
       status: 'running',
       outcome: '',
       sequence: ++this.sequence,
@@ -78,19 +77,20 @@ export class TaskRegistry {
     return 'cancelled';
   }
 
-  // Running tasks of a kind, newest first, with their time left.
-  running(kind) {
-    return [...this.tasks.values()]
-      .filter((t) => t.status === 'running' && t.kind === kind)
-      .sort((a, b) => b.sequence - a.sequence)
+  // Running tasks, newest first, with their time left.
+  running() {
+    return this.newestFirst()
+      .filter((t) => t.status === 'running')
       .map((t) => ({ ...this.view(t), leftMs: t.endsAt - Date.now() }));
+  }
+
+  newestFirst() {
+    return [...this.tasks.values()].sort((a, b) => b.sequence - a.sequence);
   }
 
   prune() {
     const now = Date.now();
-    const finished = [...this.tasks.values()]
-      .filter((t) => t.status !== 'running')
-      .sort((a, b) => b.sequence - a.sequence);
+    const finished = this.newestFirst().filter((t) => t.status !== 'running');
     finished.forEach((task, index) => {
       if (index >= this.keepFinished || now - task.finishedAt > this.finishedTtlMs) this.tasks.delete(task.id);
     });
@@ -104,9 +104,7 @@ export class TaskRegistry {
   // Newest first: the palette shows the most recent task at the top.
   list() {
     this.prune();
-    return [...this.tasks.values()]
-      .sort((a, b) => b.sequence - a.sequence)
-      .map((task) => this.view(task));
+    return this.newestFirst().map((task) => this.view(task));
   }
 
   stopAll() {

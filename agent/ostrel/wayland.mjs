@@ -4,10 +4,9 @@
 // themselves, so there only XWayland's windows can be read, and the answer
 // says so. Returns null on an X11 session, where the X11 skills answer alone.
 
-import { answer, row, single } from './answer.mjs';
+import { single } from './answer.mjs';
 import { runProgram } from './run.mjs';
-import { prepare, rank } from './match.mjs';
-import { PANEL_NAME } from './x11.mjs';
+import { isPanel } from './x11.mjs';
 import { runKWinScript, kwinWindows } from './kwin.mjs';
 
 const MAX_WINDOWS = 64;
@@ -32,8 +31,7 @@ export function swayViews(tree) {
     const isView = (node.type === 'con' || node.type === 'floating_con') && children.length === 0 &&
       Number.isSafeInteger(node.id) && (appId || xClass || Number.isSafeInteger(node.pid));
     if (isView) {
-      const panel = [appId, xClass, xInstance].some((name) => name.toLowerCase() === PANEL_NAME);
-      if (!panel) views.push({ conId: node.id, title: typeof node.name === 'string' ? node.name : '', appId: appId || xClass, instance: xInstance, focused: node.focused === true });
+      if (!isPanel({ resClass: appId || xClass, resName: xInstance })) views.push({ conId: node.id, title: typeof node.name === 'string' ? node.name : '', appId: appId || xClass, instance: xInstance, focused: node.focused === true });
       return;
     }
     for (const child of children) walk(child, depth + 1);
@@ -64,35 +62,36 @@ async function swayWindows(env) {
   return { ok: true, views: swayViews(tree) };
 }
 
-// The windows of a Wayland session as { views, focus(view) }, where focus
-// answers null once the view has the focus; an answer document when they
-// cannot be read; or null where X answers: X11 sessions, and XWayland on
-// desktops that keep their windows to themselves.
-async function sessionWindows(env) {
+// The windows of a Wayland session, as { ok: true, windows: [{ id, title,
+// resClass, resName }], focus(window) }, where focus answers null once the
+// window has the focus; { ok: false, answer } when they cannot be read; or
+// null where X answers: X11 sessions, and XWayland on desktops that keep
+// their windows to themselves.
+export async function waylandWindows(env) {
   if (!isWaylandSession(env)) return null;
   if (env.SWAYSOCK) {
     const found = await swayWindows(env);
-    return found.ok ? { views: found.views, focus: (view) => swayFocus(view, env) } : found.answer;
+    if (!found.ok) return found;
+    const windows = found.views.map((v) => ({ id: v.conId, title: v.title, resClass: v.appId, resName: v.instance }));
+    return { ok: true, windows, focus: (window) => swayFocus(window, env) };
   }
   const kde = /(^|:)KDE(:|$)/i.test(env.XDG_CURRENT_DESKTOP ?? '');
   const r = await runKWinScript(env);
-  if (!r.ok && r.kind === 'absent' && !kde) return env.DISPLAY ? null : noWindowList();
-  if (!r.ok) return kwinProblem(r);
-  const windows = kwinWindows(r.text);
-  if (!windows) return single("Can't read KWin's windows", 'its window script sent no valid window list');
-  const views = windows
-    .filter((w) => ![w.appClass, w.appName].some((name) => name.toLowerCase() === PANEL_NAME))
-    .map((w) => ({ id: w.id, title: w.title, appId: w.appClass, instance: w.appName }));
-  return { views, focus: (view) => kwinFocus(view, env) };
+  if (!r.ok && r.kind === 'absent' && !kde) return env.DISPLAY ? null : { ok: false, answer: noWindowList() };
+  if (!r.ok) return { ok: false, answer: kwinProblem(r) };
+  const reported = kwinWindows(r.text);
+  if (!reported) return { ok: false, answer: single("Can't read KWin's windows", 'its window script sent no valid window list') };
+  const windows = reported.map((w) => ({ id: w.id, title: w.title, resClass: w.appClass, resName: w.appName })).filter((w) => !isPanel(w));
+  return { ok: true, windows, focus: (window) => kwinFocus(window, env) };
 }
 
-async function swayFocus(view, env) {
-  const focused = await sway([`[con_id=${view.conId}] focus`], env);
+async function swayFocus(window, env) {
+  const focused = await sway([`[con_id=${window.id}] focus`], env);
   return focused.ok ? null : focused.answer;
 }
 
-async function kwinFocus(view, env) {
-  const r = await runKWinScript(env, view.id);
+async function kwinFocus(window, env) {
+  const r = await runKWinScript(env, window.id);
   if (!r.ok) return kwinProblem(r);
   let found;
   try {
@@ -100,38 +99,13 @@ async function kwinFocus(view, env) {
   } catch {
     // Answered below, as any other reply that is not a report.
   }
-  if (found === false) return single(`Can't switch to ${view.title || view.appId}`, 'the window has just closed');
+  if (found === false) return single(`Can't switch to ${window.title || window.resClass}`, 'the window has just closed');
   return found === true ? null : single("Can't read KWin's answer", 'its window script sent no valid report');
 }
 
 function kwinProblem(r) {
   const title = { absent: "Can't reach KWin", late: 'KWin did not answer' }[r.kind] ?? 'KWin refused the window script';
   return single(title, r.error);
-}
-
-// "What apps are open" on a Wayland session, or null where the X11 skill
-// answers as it always has.
-export async function waylandApps(env) {
-  const found = await sessionWindows(env);
-  if (!found?.views) return found;
-  if (found.views.length === 0) return single('No windows are open', 'nothing but the desktop');
-  const lines = found.views.slice(0, MAX_WINDOWS).map((v) => row(v.title || '(untitled)', v.appId || v.instance));
-  if (found.views.length > MAX_WINDOWS) lines.push(row(`… and ${found.views.length - MAX_WINDOWS} more`, 'only the first windows are listed'));
-  return answer(lines);
-}
-
-// "Switch to X" on a Wayland session, or null as above.
-export async function waylandSwitch(target, env) {
-  const found = await sessionWindows(env);
-  if (!found?.views) return found;
-  const { views } = found;
-  if (views.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
-  const candidates = views.map((view) => ({ view, fields: prepare({ names: [view.title], ids: [view.appId, view.instance] }) }));
-  const { top } = rank(target, candidates);
-  if (top.length === 0) return single(`No window matches "${target}"`, `${views.length} other window${views.length === 1 ? '' : 's'} open`);
-  const { view } = top[0];
-  const problem = await found.focus(view);
-  return problem ?? single(`Switched to ${view.title || view.appId || view.conId || view.id}`, view.appId || view.instance);
 }
 
 function noWindowList() {

@@ -37,13 +37,16 @@ function firstLine(text) {
   return String(text ?? '').split('\n').find((l) => l.trim()) ?? '';
 }
 
-// "NAME = value", "NAME: window id # 0x1, 0x2" or "NAME:  not found."
-export function parseXprop(stdout) {
+// "NAME = value", "NAME: window id # 0x1, 0x2" or "NAME:  not found";
+// with types, each property's type ("COMPOUND_TEXT" of "NAME(COMPOUND_TEXT)")
+// is kept there too.
+export function parseXprop(stdout, types = null) {
   const props = new Map();
   for (const line of stdout.split('\n')) {
-    const m = /^([A-Za-z0-9_]+)(?:\([^)]*\))?(?:\s=\s?|:\s+)(.*)$/.exec(line);
+    const m = /^([A-Za-z0-9_]+)(?:\(([^)]*)\))?(?:\s=\s?|:\s+)(.*)$/.exec(line);
     if (!m) continue;
-    const [, name, value] = m;
+    const [, name, type = '', value] = m;
+    types?.set(name, type);
     props.set(name, /^not found\.$|^no such atom/.test(value.trim()) ? null : value.replace(/^window id # /, ''));
   }
   return props;
@@ -161,10 +164,11 @@ export async function readWindow(id, env) {
   ], { env });
   // A window can close between listing and reading; callers skip it.
   if (!r.ok) return r.reason === 'failed' ? { ok: false } : programProblem(r, env, 'x11-utils');
-  const props = parseXprop(r.stdout);
+  const types = new Map();
+  const props = parseXprop(r.stdout, types);
   const legacyName = bytesOf(props.get('WM_NAME'));
   const title = decodeText(bytesOf(props.get('_NET_WM_NAME')), { utf8: true })
-    || (/^WM_NAME\(COMPOUND_TEXT\)/m.test(r.stdout) ? decodeCompoundText(legacyName) : decodeText(legacyName));
+    || (types.get('WM_NAME') === 'COMPOUND_TEXT' ? decodeCompoundText(legacyName) : decodeText(legacyName));
   const [resName = '', resClass = ''] = decodeText(bytesOf(props.get('WM_CLASS'))).split('\0');
   const frame = parseNumbers(props.get('_NET_FRAME_EXTENTS'));
   return {

@@ -2,7 +2,7 @@
 // manager's client list. The palette's own panel is left out; listing the
 // thing the user is looking at would be noise.
 
-import { waylandApps } from '../wayland.mjs';
+import { waylandWindows } from '../wayland.mjs';
 import { answer, row, single } from '../answer.mjs';
 import { displayProblem, readRoot, parseIds, readWindows, isPanel, isDesktopOrDock } from '../x11.mjs';
 
@@ -15,8 +15,8 @@ export function isAppsRequest(sentence) {
 }
 
 export async function appsSkill(env) {
-  const wayland = await waylandApps(env);
-  if (wayland) return wayland;
+  const wayland = await waylandWindows(env);
+  if (wayland) return wayland.ok ? listed(wayland.windows, wayland.windows.length) : wayland.answer;
   const noDisplay = displayProblem(env);
   if (noDisplay) return noDisplay.answer;
   const root = await readRoot(['_NET_CLIENT_LIST'], env);
@@ -32,8 +32,13 @@ export async function appsSkill(env) {
     .filter((r) => r.ok)
     .map((r) => r.window)
     .filter((w) => !isPanel(w) && !isDesktopOrDock(w));
+  return listed(windows, ids.length);
+}
+
+// A row per window, the first MAX_WINDOWS of total.
+function listed(windows, total) {
   if (windows.length === 0) return single('No windows are open', 'nothing but the desktop');
-  const lines = windows.map((w) => row(w.title || '(untitled)', w.resClass || w.resName));
-  if (ids.length > MAX_WINDOWS) lines.push(row(`… and ${ids.length - MAX_WINDOWS} more`, 'only the first windows are listed'));
+  const lines = windows.slice(0, MAX_WINDOWS).map((w) => row(w.title || '(untitled)', w.resClass || w.resName));
+  if (total > MAX_WINDOWS) lines.push(row(`… and ${total - MAX_WINDOWS} more`, 'only the first windows are listed'));
   return answer(lines);
 }

@@ -22,7 +22,7 @@ for (const [dimension, symbol, size, names] of Object.entries(UNITS).flatMap(([d
 const UNIT = [...BY_NAME.keys()].sort((a, b) => b.length - a.length).map((n) => n.replace(/[.*+?^${}()|[\]\\/]/g, '\\$&')).join('|');
 const NUMBER = String.raw`-?(?:\d+(?:\.\d*)?|\.\d+)(?:e[+-]?\d+)?`;
 const CONVERT = new RegExp(String.raw`^(?:(?:convert|what(?:'s|’s| is)|how much is)\s+)?(${NUMBER})\s*(${UNIT})\s+(?:in|to|into|as|in to)\s+(${UNIT})$`);
-const HOW_MANY = new RegExp(String.raw`^how (?:many|much)\s+(${UNIT})\s+(?:are\s+)?(?:there\s+)?in\s+(?:(a|an|one|${NUMBER})\s+)?(${UNIT})$`);
+const HOW_MANY = new RegExp(String.raw`^how (?:many|much)\s+(${UNIT})\s+(?:are\s+)?(?:there\s+)?in\s+(?:(a|an|${NUMBER})\s+)?(${UNIT})$`);
 
 function toBase(unit, value) {
   if (unit.dimension !== 'temperature') return value * unit.size;
@@ -68,7 +68,7 @@ export function convertSkill(sentence) {
   if (m) [, amount, fromName, toName] = m;
   else if ((m = HOW_MANY.exec(text))) [, toName, amount = '1', fromName] = m;
   else return null;
-  const value = /^(?:a|an|one)$/.test(amount) ? 1 : Number(amount);
+  const value = /^an?$/.test(amount) ? 1 : Number(amount);
   const r = convert(value, fromName, toName);
   if (!r) return null;
   const shown = `${formatAmount(value)} ${r.from.symbol} in ${r.to.symbol}`;

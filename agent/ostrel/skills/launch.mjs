@@ -54,6 +54,10 @@ function closeInheritedDescriptors() {
   }
 }
 
+// How long a program started with settleMs is watched: one that finds
+// nothing to open says so within a few tens of milliseconds.
+export const SETTLE_MS = 400;
+
 // Starts the program in its own session with nothing of the agent's but
 // the environment: no shell, standard streams on /dev/null, no other
 // descriptors. With settleMs, a program that fails at once (an opener

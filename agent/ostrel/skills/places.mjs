@@ -6,7 +6,7 @@ import { readFileSync, statSync } from 'node:fs';
 import path from 'node:path';
 import { single } from '../answer.mjs';
 import { findProgram } from '../desktop.mjs';
-import { startDetached } from './launch.mjs';
+import { SETTLE_MS, startDetached } from './launch.mjs';
 
 // The folder names xdg-user-dirs gives a new account.
 const DEFAULTS = {
@@ -28,9 +28,6 @@ const LABEL = {
 const INTENT = new RegExp(`^(?:please\\s+)?(?:open|show(?:\\s+me)?|go\\s+to|browse|take\\s+me\\s+to)\\s+(?:up\\s+)?(?:the\\s+|my\\s+)?`
   + `(${Object.keys(SPOKEN).join('|')})(?:\\s+(?:folder|directory|dir))?(?:\\s+please)?[\\s.!]*$`, 'i');
 const MAX_DIRS_FILE = 64 * 1024;
-// An opener that finds no application for a file says so within a few
-// tens of milliseconds.
-const OPENER_SETTLE_MS = 400;
 
 export function placeTarget(sentence) {
   if (/^(?:please\s+)?go\s+home[\s.!]*$/i.test(sentence)) return 'HOME';
@@ -72,7 +69,7 @@ export async function openWithDesktop(target, env) {
   if (!xdgOpen && !gio) return { ok: false, why: 'neither xdg-open nor gio is installed' };
   // "--" keeps a name that starts with a dash from reading as an option.
   const argv = xdgOpen ? [xdgOpen, target] : [gio, 'open', '--', target];
-  const failed = await startDetached(argv, { env, cwd: env.HOME || '/', settleMs: OPENER_SETTLE_MS });
+  const failed = await startDetached(argv, { env, cwd: env.HOME || '/', settleMs: SETTLE_MS });
   return failed ? { ok: false, why: String(failed.message) } : { ok: true };
 }
 

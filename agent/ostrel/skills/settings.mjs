@@ -9,15 +9,13 @@ import path from 'node:path';
 import { single } from '../answer.mjs';
 import { findProgram } from '../desktop.mjs';
 import { runProgram } from '../run.mjs';
-import { startDetached } from './launch.mjs';
+import { SETTLE_MS, startDetached } from './launch.mjs';
 import { numberWordsToDigits } from './spoken.mjs';
 
 export const TOOL_TIMEOUT_MS = 3000;
 const STEP = 10;
 const MAX_LEVEL = 100;
 export const DEFAULT_BACKLIGHT = '/sys/class/backlight';
-// How long a settings application is watched for failing at once.
-const SETTLE_MS = 400;
 
 const NUMBER = String.raw`(\d{1,3})\s*(?:%|percent|per\s+cent)?`;
 const PATTERNS = [

@@ -3,7 +3,7 @@
 // activated through the window manager, on its own desktop. The palette's
 // own panel is never a candidate.
 
-import { waylandSwitch } from '../wayland.mjs';
+import { waylandWindows } from '../wayland.mjs';
 import { single } from '../answer.mjs';
 import { runProgram } from '../run.mjs';
 import { prepare, rank } from '../match.mjs';
@@ -61,24 +61,34 @@ export function pickWindow(target, windows, apps = []) {
 }
 
 export async function switchSkill(target, env) {
-  const wayland = await waylandSwitch(target, env);
-  if (wayland) return wayland;
-  const noDisplay = displayProblem(env);
-  if (noDisplay) return noDisplay.answer;
-  const root = await readRoot(['_NET_CLIENT_LIST_STACKING', '_NET_CLIENT_LIST'], env);
-  if (!root.ok) return root.answer;
-  // Topmost first, so that among equal matches the one used last wins.
-  const ids = parseIds(root.props.get('_NET_CLIENT_LIST_STACKING') ?? root.props.get('_NET_CLIENT_LIST')).reverse();
-  if (ids.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
-  const results = await readWindows(ids, env);
-  const failure = results.find((r) => !r.ok && r.answer);
-  if (failure) return failure.answer;
-  const windows = results.filter((r) => r.ok && !isPanel(r.window) && !isDesktopOrDock(r.window)).map((r) => r.window);
+  const found = (await waylandWindows(env)) ?? (await x11Windows(env));
+  if (!found.ok) return found.answer;
+  const { windows } = found;
+  if (windows.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
   const { apps } = await applications(env).catch(() => ({ apps: [] }));
   const win = pickWindow(target, windows, apps);
   if (!win) return single(`No window matches "${target}"`, `${windows.length} other window${windows.length === 1 ? '' : 's'} open`);
-  // wmctrl -a changes to the window's desktop, then sends _NET_ACTIVE_WINDOW.
-  const r = await runProgram('wmctrl', ['-i', '-a', win.id], { env });
-  if (!r.ok) return programProblem(r, env, 'wmctrl').answer;
-  return single(`Switched to ${win.title || win.resClass || win.id}`, win.resClass || win.resName);
+  const problem = await found.focus(win);
+  return problem ?? single(`Switched to ${win.title || win.resClass || win.id}`, win.resClass || win.resName);
+}
+
+// The windows the window manager manages, topmost first, as waylandWindows
+// gives them; focus activates one through wmctrl.
+async function x11Windows(env) {
+  const noDisplay = displayProblem(env);
+  if (noDisplay) return noDisplay;
+  const root = await readRoot(['_NET_CLIENT_LIST_STACKING', '_NET_CLIENT_LIST'], env);
+  if (!root.ok) return root;
+  // Topmost first, so that among equal matches the one used last wins.
+  const ids = parseIds(root.props.get('_NET_CLIENT_LIST_STACKING') ?? root.props.get('_NET_CLIENT_LIST')).reverse();
+  const results = await readWindows(ids, env);
+  const failure = results.find((r) => !r.ok && r.answer);
+  if (failure) return failure;
+  const windows = results.filter((r) => r.ok && !isPanel(r.window) && !isDesktopOrDock(r.window)).map((r) => r.window);
+  return { ok: true, windows, focus: activate };
+  async function activate(win) {
+    // wmctrl -a changes to the window's desktop, then sends _NET_ACTIVE_WINDOW.
+    const r = await runProgram('wmctrl', ['-i', '-a', win.id], { env });
+    return r.ok ? null : programProblem(r, env, 'wmctrl').answer;
+  }
 }

@@ -100,7 +100,7 @@ function reminderText(rest) {
 // "stop the timer" stops the newest running one, "cancel all timers" every
 // one; "how long is left" lists them with their time left.
 function timerControl(text, tasks) {
-  const timers = tasks.running('timer');
+  const timers = tasks.running();
   if (STOP.test(text)) {
     if (timers.length === 0) return single('No timer is running', 'nothing to stop');
     const stopped = ALL.test(text) ? timers : timers.slice(0, 1);
