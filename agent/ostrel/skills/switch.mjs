@@ -64,7 +64,7 @@ export async function switchSkill(target, env) {
   const found = (await waylandWindows(env)) ?? (await x11Windows(env));
   if (!found.ok) return found.answer;
   const { windows } = found;
-  if (windows.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
+  if (found.none ?? windows.length === 0) return single('No windows are open', `nothing to switch to for "${target}"`);
   const { apps } = await applications(env).catch(() => ({ apps: [] }));
   const win = pickWindow(target, windows, apps);
   if (!win) return single(`No window matches "${target}"`, `${windows.length} other window${windows.length === 1 ? '' : 's'} open`);
@@ -85,7 +85,9 @@ async function x11Windows(env) {
   const failure = results.find((r) => !r.ok && r.answer);
   if (failure) return failure;
   const windows = results.filter((r) => r.ok && !isPanel(r.window) && !isDesktopOrDock(r.window)).map((r) => r.window);
-  return { ok: true, windows, focus: activate };
+  // Only a window manager listing nothing at all has no windows open; the
+  // palette's panel and docks left alone count as windows that do not match.
+  return { ok: true, windows, none: ids.length === 0, focus: activate };
   async function activate(win) {
     // wmctrl -a changes to the window's desktop, then sends _NET_ACTIVE_WINDOW.
     const r = await runProgram('wmctrl', ['-i', '-a', win.id], { env });
